@@ -1,0 +1,31 @@
+// The only way the core reaches a user interface: each host (window, command line, test) fills
+// in these operations.
+#pragma once
+
+#include <stdint.h>
+
+class JobHost {
+public:
+    virtual ~JobHost() = default;
+
+    // Fills a TEXT_BUFFER_SIZE buffer with the offset text, at most 1023 bytes and a NUL.
+    virtual void ReadOffsetText(char* buffer) = 0;
+    // Shows the number of sectors processed so far.
+    virtual void ShowProgress(int32_t count) = 0;
+    // Lets the user interface handle at most `limit` pending events.
+    virtual void PumpMessages(int32_t limit) = 0;
+    // Nonzero while the job is to continue; a host clears it to cancel.
+    virtual int32_t BusyFlag() = 0;
+
+    // Told once before the rewrite starts, with the number of whole sectors in the image.
+    virtual void RewriteStarting(int64_t totalSectors) { (void)totalSectors; }
+};
+
+// A host without a user interface: offset "0", no progress, never cancels.
+class NullJobHost : public JobHost {
+public:
+    void ReadOffsetText(char* buffer) override;
+    void ShowProgress(int32_t count) override { (void)count; }
+    void PumpMessages(int32_t limit) override { (void)limit; }
+    int32_t BusyFlag() override { return 1; }
+};

@@ -1,0 +1,82 @@
+#include "image_model.h"
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace model {
+
+namespace {
+constexpr int64_t kSector = 2352;
+}
+
+std::vector<bool> AudioSectors(const std::vector<int32_t>& boundaries, int64_t sectors) {
+    std::vector<bool> audio(static_cast<size_t>(sectors));
+    size_t passed = 0;
+    for (int64_t i = 0; i < sectors; ++i) {
+        if (passed < boundaries.size() && boundaries[passed] <= i) {
+            ++passed;
+        }
+        audio[static_cast<size_t>(i)] = passed % 2 == 1;
+    }
+    return audio;
+}
+
+std::vector<bool> AudioSectorsFromRanges(const std::vector<std::pair<int64_t, int64_t>>& ranges,
+                                         int64_t sectors) {
+    std::vector<bool> audio(static_cast<size_t>(sectors));
+    for (const auto& range : ranges) {
+        for (int64_t i = range.first; i < range.second && i < sectors; ++i) {
+            audio[static_cast<size_t>(i)] = true;
+        }
+    }
+    return audio;
+}
+
+Bytes ExpectedImage(const Bytes& source, const std::vector<bool>& audio, int32_t shiftSamples) {
+    const int64_t sectors = static_cast<int64_t>(audio.size());
+    if (sectors * kSector > static_cast<int64_t>(source.size())) {
+        throw std::invalid_argument("more sectors than the source holds");
+    }
+    Bytes out(source.begin(), source.begin() + sectors * kSector);
+    const int64_t move = 4 * static_cast<int64_t>(shiftSamples);  // toward the end when > 0
+    int64_t i = 0;
+    while (i < sectors) {
+        if (!audio[static_cast<size_t>(i)]) {
+            ++i;
+            continue;
+        }
+        int64_t end = i;
+        while (end < sectors && audio[static_cast<size_t>(end)]) {
+            ++end;
+        }
+        const int64_t first = i * kSector;
+        const int64_t length = (end - i) * kSector;
+        // Output byte n of the region comes from region byte n - move, silence outside.
+        for (int64_t n = 0; n < length; ++n) {
+            int64_t from = n - move;
+            out[static_cast<size_t>(first + n)] =
+                (from >= 0 && from < length) ? source[static_cast<size_t>(first + from)] : 0;
+        }
+        i = end;
+    }
+    return out;
+}
+
+Bytes ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+}  // namespace model

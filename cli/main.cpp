@@ -43,7 +43,7 @@ const char kUsage[] =
 // The command line's job host: the offset from the arguments, a progress line on a terminal,
 // and Ctrl-C as the cancel request.
 class CliHost : public JobHost {
-public:
+  public:
     CliHost(const char* offsetText, bool showProgress)
         : offsetText_(offsetText), showProgress_(showProgress) {}
 
@@ -93,7 +93,7 @@ public:
         }
     }
 
-private:
+  private:
     const char* offsetText_;
     bool showProgress_;
     int64_t total_ = 0;
@@ -118,8 +118,8 @@ void PrintResult(const JobReport& r, const char* controlPath, const char* offset
             fprintf(stdout,
                     "%s: shifted by %d samples, %d audio region%s, %d sectors; "
                     "original kept as %s\n",
-                    r.imagePath, r.shift, r.audioRegions, r.audioRegions == 1 ? "" : "s",
-                    r.sectors, r.backupPath);
+                    r.imagePath, r.shift, r.audioRegions, r.audioRegions == 1 ? "" : "s", r.sectors,
+                    r.backupPath);
             return;
         case ShiftResult::Cancelled:
             fprintf(out,

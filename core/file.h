@@ -8,7 +8,7 @@ constexpr int64_t COPY_READ_FAILED = -1;
 constexpr int64_t COPY_WRITE_FAILED = -2;
 
 class File {
-public:
+  public:
     File() = default;
     ~File() { Close(); }
     File(const File&) = delete;
@@ -38,7 +38,7 @@ public:
 
     int LastError() const { return lastError_; }
 
-private:
+  private:
     intptr_t handle_ = -1;
     int lastError_ = 0;
     bool inKernelCopy_ = true;

@@ -5,7 +5,7 @@
 #include <stdint.h>
 
 class JobHost {
-public:
+  public:
     virtual ~JobHost() = default;
 
     // Fills a TEXT_BUFFER_SIZE buffer with the offset text, at most 1023 bytes and a NUL.
@@ -23,7 +23,7 @@ public:
 
 // A host without a user interface: offset "0", no progress, never cancels.
 class NullJobHost : public JobHost {
-public:
+  public:
     void ReadOffsetText(char* buffer) override;
     void ShowProgress(int32_t count) override { (void)count; }
     void PumpMessages(int32_t limit) override { (void)limit; }

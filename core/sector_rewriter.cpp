@@ -18,7 +18,7 @@ struct Region {
 };
 
 class Rewriter {
-public:
+  public:
     Rewriter(File& source, File& target, int32_t byteShift, WorkArea& work)
         : source_(source), target_(target), byteShift_(byteShift), work_(work) {}
 
@@ -90,7 +90,7 @@ public:
         return true;
     }
 
-private:
+  private:
     bool Write(const uint8_t* data, int32_t size) {
         if (size == 0 || target_.Write(data, size)) {
             return true;

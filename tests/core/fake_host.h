@@ -1,0 +1,49 @@
+// A job host for tests: a fixed offset text, a record of what the job showed, and a cancel at
+// a chosen progress point.
+#pragma once
+
+#include <stdint.h>
+#include <string.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "job_host.h"
+#include "sector.h"
+
+class FakeHost : public JobHost {
+  public:
+    explicit FakeHost(std::string offset = "-30") : offset(std::move(offset)) {}
+
+    void ReadOffsetText(char* buffer) override {
+        ++offsetReads;
+        strncpy(buffer, offset.c_str(), TEXT_BUFFER_SIZE - 1);
+        buffer[TEXT_BUFFER_SIZE - 1] = '\0';
+    }
+    void ShowProgress(int32_t count) override {
+        events.push_back("show " + std::to_string(count));
+        progress.push_back(count);
+        if (onProgress) {
+            onProgress(count);
+        }
+        if (cancelAt != 0 && count >= cancelAt) {
+            busy = 0;
+        }
+    }
+    void PumpMessages(int32_t limit) override { events.push_back("pump " + std::to_string(limit)); }
+    int32_t BusyFlag() override {
+        events.push_back("busy");
+        return busy;
+    }
+    void RewriteStarting(int64_t totalSectors) override { total = totalSectors; }
+
+    std::string offset;
+    int32_t cancelAt = 0;  // clears the busy flag when progress reaches this count
+    int32_t busy = 1;
+    int32_t offsetReads = 0;
+    int64_t total = -1;
+    std::vector<int32_t> progress;
+    std::vector<std::string> events;
+    std::function<void(int32_t)> onProgress;
+};

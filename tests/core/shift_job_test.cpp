@@ -1,0 +1,269 @@
+#include "shift_job.h"
+
+#include <gtest/gtest.h>
+#include <stdint.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fake_host.h"
+#include "image_model.h"
+#include "scratch_dir.h"
+
+namespace {
+
+using model::Bytes;
+using testing_support::Exists;
+using testing_support::ScratchDir;
+
+const char kMixedControl[] =
+    "[CloneCD]\r\nVersion=3\r\n[Disc]\r\nTocEntries=6\r\nSessions=1\r\n"
+    "[TRACK 1]\r\nMODE=1\r\nINDEX 1=0\r\n"
+    "[TRACK 2]\r\nMODE=0\r\nINDEX 0=10\r\nINDEX 1=12\r\n"
+    "[TRACK 3]\r\nMODE=2\r\nINDEX 1=30\r\n"
+    "[TRACK 4]\r\nMODE=0\r\nINDEX 1=40\r\n";
+const std::vector<int32_t> kMixedBoundaries = {10, 30, 40};
+constexpr int32_t kMixedSectors = 60;
+
+// Every file of a folder with its bytes.
+std::map<std::string, Bytes> Snapshot(const ScratchDir& dir) {
+    std::map<std::string, Bytes> files;
+    for (const auto& name : dir.Names()) {
+        struct stat info;
+        if (stat((dir / name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            files[name] = model::ReadFileBytes(dir / name);
+        } else {
+            files[name] = Bytes();
+        }
+    }
+    return files;
+}
+
+struct Disc {
+    Bytes image;
+};
+
+Disc MakeDisc(const ScratchDir& dir, const std::string& stem = "disc", int32_t tail = 0) {
+    std::mt19937 random(static_cast<uint32_t>(stem.size() + tail));
+    Disc disc{testing_support::RandomBytes(random, kMixedSectors * SECTOR_SIZE + tail)};
+    testing_support::WriteText(dir / (stem + ".ccd"), kMixedControl);
+    model::WriteFileBytes(dir / (stem + ".img"), disc.image);
+    return disc;
+}
+
+Bytes ExpectedMixed(const Bytes& image, int32_t shift) {
+    return model::ExpectedImage(image, model::AudioSectors(kMixedBoundaries, kMixedSectors), shift);
+}
+
+TEST(RunShiftJob, ShiftsAndKeepsTheOriginal) {
+    ScratchDir dir;
+    Disc disc = MakeDisc(dir);
+    FakeHost host("-30");
+    JobReport report;
+    EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "disc.ccd").c_str(), &report));
+    EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.old"));
+    EXPECT_EQ(ExpectedMixed(disc.image, -30), model::ReadFileBytes(dir / "disc.img"));
+    EXPECT_EQ(-30, report.shift);
+    EXPECT_EQ(kMixedSectors, report.sectors);
+    EXPECT_EQ(2, report.audioRegions);
+    EXPECT_EQ(dir / "disc.img", report.imagePath);
+    EXPECT_EQ(dir / "disc.old", report.backupPath);
+    EXPECT_EQ((std::vector<std::string>{"disc.ccd", "disc.img", "disc.old"}), dir.Names());
+}
+
+TEST(RunShiftJob, AcceptedOffsetTexts) {
+    struct Case {
+        const char* text;
+        int32_t shift;
+    };
+    const Case cases[] = {
+        {"-30", -30}, {"2348", 2348}, {"-2348", -2348}, {"0", 0},  {"", 0},
+        {"abc", 0},   {"  +12", 12},  {"7samples", 7},  {"-0", 0}, {"\t-5", -5},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        Disc disc = MakeDisc(dir);
+        FakeHost host(c.text);
+        JobReport report;
+        ASSERT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "disc.ccd").c_str(), &report))
+            << c.text;
+        EXPECT_EQ(c.shift, report.shift);
+        EXPECT_EQ(ExpectedMixed(disc.image, c.shift), model::ReadFileBytes(dir / "disc.img"))
+            << c.text;
+        EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.old"));
+    }
+}
+
+struct RefusalCase {
+    const char* name;
+    std::string offset;
+    std::string controlName;  // relative to the folder
+    ShiftResult result;
+    void (*prepare)(const ScratchDir& dir);
+};
+
+void NoPreparation(const ScratchDir&) {}
+void BackupFile(const ScratchDir& dir) {
+    testing_support::WriteText(dir / "disc.old", "an earlier backup");
+}
+void NoImage(const ScratchDir& dir) {
+    unlink((dir / "disc.img").c_str());
+}
+void ImageIsDirectory(const ScratchDir& dir) {
+    unlink((dir / "disc.img").c_str());
+    mkdir((dir / "disc.img").c_str(), 0755);
+}
+
+TEST(RunShiftJob, RefusalsChangeNothing) {
+    const std::vector<RefusalCase> cases = {
+        {"offset above the range", "2349", "disc.ccd", ShiftResult::OffsetOutOfRange,
+         NoPreparation},
+        {"offset below the range", "-2349", "disc.ccd", ShiftResult::OffsetOutOfRange,
+         NoPreparation},
+        {"offset too large for 32 bits", "99999999999", "disc.ccd", ShiftResult::OffsetOutOfRange,
+         NoPreparation},
+        {"offset wrapping to -30 in 32 bits", "4294967266", "disc.ccd",
+         ShiftResult::OffsetOutOfRange, NoPreparation},
+        {"negative offset too large", "-99999999999", "disc.ccd", ShiftResult::OffsetOutOfRange,
+         NoPreparation},
+        {"cue sheet", "-30", "disc.cue", ShiftResult::NotControlFile, NoPreparation},
+        {"no extension", "-30", "disc", ShiftResult::NotControlFile, NoPreparation},
+        {"dot only in a folder name", "-30", "discs.new/disc", ShiftResult::NotControlFile,
+         NoPreparation},
+        {"a blank after the extension", "-30", "disc.ccd ", ShiftResult::NotControlFile,
+         NoPreparation},
+        {"image missing", "-30", "disc.ccd", ShiftResult::ImageMissing, NoImage},
+        {"image is a folder", "-30", "disc.ccd", ShiftResult::ImageMissing, ImageIsDirectory},
+        {"backup present", "-30", "disc.ccd", ShiftResult::BackupExists, BackupFile},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        MakeDisc(dir);
+        c.prepare(dir);
+        auto before = Snapshot(dir);
+        FakeHost host(c.offset);
+        EXPECT_EQ(c.result, RunShiftJob(host, (dir / c.controlName).c_str())) << c.name;
+        EXPECT_TRUE(IsRefusal(c.result));
+        EXPECT_EQ(before, Snapshot(dir)) << c.name;
+        EXPECT_TRUE(host.progress.empty()) << c.name;
+    }
+}
+
+TEST(RunShiftJob, OffsetIsReadBeforeTheNameIsLookedAt) {
+    FakeHost host("5000");
+    EXPECT_EQ(ShiftResult::OffsetOutOfRange, RunShiftJob(host, "no such folder/x.cue"));
+    EXPECT_EQ(1, host.offsetReads);
+}
+
+TEST(RunShiftJob, PathsOf1024BytesAreRefused) {
+    ScratchDir dir;
+    MakeDisc(dir);
+    auto before = Snapshot(dir);
+    // "./" repeated keeps the path valid while making it long.
+    std::string prefix = dir.path() + "/";
+    std::string path = prefix;
+    while (path.size() + 2 + 8 < 1024) {
+        path += "./";
+    }
+    path += "disc.ccd";
+    ASSERT_EQ(1024u, path.size() + (path.size() < 1024 ? 1024 - path.size() : 0));
+    while (path.size() < 1024) {
+        path.insert(prefix.size(), "/");
+    }
+    ASSERT_EQ(1024u, path.size());
+    FakeHost host;
+    EXPECT_EQ(ShiftResult::PathTooLong, RunShiftJob(host, path.c_str()));
+    EXPECT_EQ(before, Snapshot(dir));
+    // One byte less fits the buffers and is processed.
+    path.erase(prefix.size(), 1);
+    EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, path.c_str()));
+}
+
+TEST(RunShiftJob, DerivedNames) {
+    struct Case {
+        const char* control;
+        const char* stem;
+    };
+    const Case cases[] = {{"Disc.CcD", "Disc"}, {"x.tar.ccd", "x.tar"}, {".ccd", ""}};
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        std::string stem = c.stem;
+        Disc disc = MakeDisc(dir, stem);
+        rename((dir / (stem + ".ccd")).c_str(), (dir / c.control).c_str());
+        FakeHost host;
+        EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / c.control).c_str())) << c.control;
+        EXPECT_EQ(disc.image, model::ReadFileBytes(dir / (stem + ".old"))) << c.control;
+        EXPECT_TRUE(Exists(dir / (stem + ".img"))) << c.control;
+    }
+}
+
+TEST(RunShiftJob, UnreadableControlFileGivesAnUnchangedCopy) {
+    ScratchDir dir;
+    Disc disc = MakeDisc(dir);
+    unlink((dir / "disc.ccd").c_str());
+    mkdir((dir / "disc.ccd").c_str(), 0755);
+    FakeHost host("-30");
+    JobReport report;
+    EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "disc.ccd").c_str(), &report));
+    EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.img"));
+    EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.old"));
+    EXPECT_EQ(0, report.audioRegions);
+}
+
+TEST(RunShiftJob, TrailingPartialSectorStaysOnlyInTheBackup) {
+    ScratchDir dir;
+    Disc disc = MakeDisc(dir, "disc", 1000);
+    FakeHost host("-30");
+    EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "disc.ccd").c_str()));
+    Bytes whole(disc.image.begin(), disc.image.end() - 1000);
+    EXPECT_EQ(ExpectedMixed(whole, -30), model::ReadFileBytes(dir / "disc.img"));
+    EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.old"));
+}
+
+TEST(RunShiftJob, BackupNameTakenByADanglingLinkIsNeverReplaced) {
+    ScratchDir dir;
+    Disc disc = MakeDisc(dir);
+    ASSERT_EQ(0, symlink("nowhere", (dir / "disc.old").c_str()));
+    FakeHost host;
+    JobReport report;
+    EXPECT_EQ(ShiftResult::RenameFailed, RunShiftJob(host, (dir / "disc.ccd").c_str(), &report));
+    EXPECT_NE(0, report.error);
+    EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.img"));
+    char target[64] = {};
+    EXPECT_GT(readlink((dir / "disc.old").c_str(), target, sizeof(target) - 1), 0);
+    EXPECT_STREQ("nowhere", target);
+}
+
+TEST(RunShiftJob, CancelKeepsTheBackupWhole) {
+    ScratchDir dir;
+    std::mt19937 random(3);
+    Bytes image = testing_support::RandomBytes(random, 2500 * SECTOR_SIZE);
+    model::WriteFileBytes(dir / "a.img", image);
+    testing_support::WriteText(dir / "a.ccd", "[TRACK 1]\nMODE=0\nINDEX 1=0\n");
+    FakeHost host("-30");
+    host.cancelAt = 1024;
+    JobReport report;
+    EXPECT_EQ(ShiftResult::Cancelled, RunShiftJob(host, (dir / "a.ccd").c_str(), &report));
+    EXPECT_EQ(1024, report.sectors);
+    EXPECT_EQ(2500, report.totalSectors);
+    EXPECT_EQ(image, model::ReadFileBytes(dir / "a.old"));
+    EXPECT_EQ(model::ExpectedImage(image, model::AudioSectors({0}, 1024), -30),
+              model::ReadFileBytes(dir / "a.img"));
+}
+
+TEST(RunShiftJob, OffsetIsReadAfreshForEveryJob) {
+    ScratchDir dir;
+    Disc first = MakeDisc(dir, "one");
+    Disc second = MakeDisc(dir, "two");
+    FakeHost host("-30");
+    EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "one.ccd").c_str()));
+    host.offset = "100";
+    EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "two.ccd").c_str()));
+    EXPECT_EQ(ExpectedMixed(first.image, -30), model::ReadFileBytes(dir / "one.img"));
+    EXPECT_EQ(ExpectedMixed(second.image, 100), model::ReadFileBytes(dir / "two.img"));
+}
+
+}  // namespace

@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# Times kestran against cat and cp on an all-audio and a mixed-mode sample disc of ~700 MB,
+# checks every output it timed against the image model and the targets below, and measures
+# kestran's peak resident memory on 70 MB and 700 MB images.
+#
+# Usage: bench/run.sh [--keep] [--reps N] [SCRATCH_DIR]
+#   SCRATCH_DIR  where the images go, on the disk to measure (default build/bench-scratch);
+#                the script works in a fresh folder inside it and removes that folder at the end
+#   --keep       keep that folder and its images
+#   --reps N     timed repetitions of each command (default 5, at least 5)
+# Needs the default build: cmake --preset default && cmake --build --preset default
+# Exit status: 0 all checks and targets met, 1 otherwise, 2 usage or setup error.
+set -euo pipefail
+
+readonly AUDIO_TARGET=1.10     # kestran / cat on the all-audio image, at most
+readonly MIXED_TARGET=1.00     # kestran / cat on the mixed-mode image, at most
+readonly MEMORY_LIMIT_KIB=4096 # peak resident memory of kestran, below
+readonly MEMORY_SLACK_KIB=128  # what the 700 MB peak may exceed the 70 MB peak by
+readonly SHIFT=-30             # samples; 120 bytes toward the start
+readonly SECTOR_SIZE=2352
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build/default
+kestran=$build/cli/kestran
+make_disc=$build/tools/make-sample-disc
+measure=$build/bench/measure-run
+verify=$build/bench/verify-shift
+
+keep=0
+reps=5
+scratch=$root/build/bench-scratch
+while [ $# -gt 0 ]; do
+    case $1 in
+        --keep) keep=1 ;;
+        --reps)
+            [ $# -ge 2 ] || { echo "--reps needs a number" >&2; exit 2; }
+            reps=$2
+            shift
+            ;;
+        -h | --help) sed -n '2,12s/^# \{0,1\}//p' "$0"; exit 0 ;;
+        -*) echo "unknown option $1" >&2; exit 2 ;;
+        *) scratch=$1 ;;
+    esac
+    shift
+done
+if ! [[ $reps =~ ^[0-9]+$ ]] || [ "$reps" -lt 5 ]; then
+    echo "--reps must be a number of at least 5" >&2
+    exit 2
+fi
+for tool in "$kestran" "$make_disc" "$measure" "$verify"; do
+    if [ ! -x "$tool" ]; then
+        echo "missing $tool; build first: cmake --preset default && cmake --build --preset default" >&2
+        exit 2
+    fi
+done
+
+mkdir -p "$scratch"
+free_kib=$(df -Pk "$scratch" | awk 'NR == 2 { print $4 }')
+if [ "$free_kib" -lt $((3 * 1024 * 1024)) ]; then
+    echo "$scratch: $((free_kib / 1024)) MiB free, 3 GiB needed" >&2
+    exit 2
+fi
+work=$(mktemp -d "$scratch/run.XXXXXX")
+cleanup() {
+    if [ "$keep" = 1 ]; then
+        echo "kept $work"
+    else
+        rm -rf "$work"
+        rmdir "$scratch" 2>/dev/null || true
+    fi
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# The model check needs three whole images in memory; huge pages spare it most page faults.
+check() {
+    GLIBC_TUNABLES=glibc.malloc.hugetlb=1 "$verify" "$@" || fail "model check: verify-shift $*"
+}
+
+# Sample discs: NAME, the audio sector ranges [first,end), then make-sample-disc's options.
+declare -A ranges
+make_image() {
+    local name=$1 range=$2
+    shift 2
+    "$make_disc" "$@" "$work/$name.ccd" >/dev/null
+    ranges[$name]=$range
+}
+
+# Runs a timed command after flushing earlier outputs to disk; appends its seconds to
+# $work/times.LABEL and its peak memory to $work/peak.LABEL.
+timed() {
+    local label=$1
+    shift
+    sync
+    local line
+    line=$("$measure" "$@") || { fail "$label: $* exited with $?"; return 1; }
+    echo "${line% *}" >>"$work/times.$label"
+    echo "${line#* }" >>"$work/peak.$label"
+}
+
+# One timed run of one command on image NAME, its output checked and cleared away.
+run_one() {
+    local what=$1 name=$2
+    local image=$work/$name.img copy=$work/copy.img
+    case $what in
+        kestran)
+            timed "kestran.$name" "$kestran" -q -o "$SHIFT" "$work/$name.ccd" &&
+                check "$work/$name.old" "$image" "$SHIFT" ${ranges[$name]}
+            if [ -e "$work/$name.old" ]; then
+                mv -f "$work/$name.old" "$image"
+            fi
+            ;;
+        cat)
+            timed "cat.$name" --stdout "$copy" cat "$image" && check "$image" "$copy" 0
+            ;;
+        cp)
+            timed "cp.$name" cp "$image" "$copy" && check "$image" "$copy" 0
+            ;;
+        tools)
+            # The same shift with standard tools: drop the first 120 bytes, append 120 zeros.
+            local bytes=$((-4 * SHIFT))
+            timed "tools.$name" --stdout "$copy" bash -c \
+                '{ tail -c +"$(($2 + 1))" "$1"; head -c "$2" /dev/zero; }' tools "$image" \
+                "$bytes" && check "$image" "$copy" "$SHIFT" ${ranges[$name]}
+            ;;
+    esac
+    rm -f "$copy"
+}
+
+median() {
+    sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+spread() {
+    sort -g "$1" | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.3f-%.3f", lo, hi }'
+}
+largest() {
+    sort -g "$1" | tail -n 1
+}
+
+echo "scratch: $work ($(df -P "$work" | awk 'NR == 2 { print $1 }'))"
+echo "making the sample discs..."
+# ~700 MB: 300000 sectors. All audio from sector 0; mixed: 212500 data sectors (~500 MB), then
+# a 150-sector pregap and five audio tracks, audio from the pregap on.
+make_image audio 0:300000 --data 0 --tracks 20 --track-length 15000
+make_image mixed 212500:300000 --data 212500 --tracks 5 --track-length 17470
+# ~70 MB: 30000 sectors, the same two kinds.
+make_image audio70 0:30000 --data 0 --tracks 2 --track-length 15000
+make_image mixed70 21250:30000 --data 21250 --tracks 5 --track-length 1720
+size_bytes=$(stat -c %s "$work/audio.img")
+small_bytes=$(stat -c %s "$work/audio70.img")
+for name in audio mixed audio70 mixed70; do
+    cat "$work/$name.img" >/dev/null # warm cache
+done
+
+# Commands in a fixed cycle whose starting point turns with every repetition.
+plan=("kestran audio" "cat audio" "cp audio" "tools audio" "kestran mixed" "cat mixed" "cp mixed")
+echo "timing $reps repetitions of ${#plan[@]} commands, interleaved..."
+for ((r = 0; r < reps; r++)); do
+    for ((j = 0; j < ${#plan[@]}; j++)); do
+        run_one ${plan[$(((r + j) % ${#plan[@]}))]}
+    done
+done
+for ((r = 0; r < reps; r++)); do
+    run_one kestran audio70
+    run_one kestran mixed70
+done
+
+if [ "$failures" -gt 0 ]; then
+    echo "$failures failure(s); no figures"
+    exit 1
+fi
+
+# Figures: medians of wall time, throughput in MB/s (10^6 bytes), ratios to cat.
+printf '\n%-22s %9s %15s %9s %9s\n' "command (${reps} runs)" "median s" "min-max s" "MB/s" "x cat"
+for name in audio mixed; do
+    cat_median=$(median "$work/times.cat.$name")
+    for what in kestran cat cp tools; do
+        file=$work/times.$what.$name
+        [ -f "$file" ] || continue
+        m=$(median "$file")
+        awk -v label="$what $name" -v m="$m" -v s="$(spread "$file")" -v bytes="$size_bytes" \
+            -v c="$cat_median" \
+            'BEGIN { printf "%-22s %9.3f %15s %9.0f %9.2f\n", label, m, s, bytes / m / 1e6, m / c }'
+    done
+done
+echo "image size: $size_bytes bytes ($((size_bytes / SECTOR_SIZE)) sectors); 70 MB images: $small_bytes bytes"
+
+ratio() {
+    awk -v a="$(median "$work/times.kestran.$1")" -v b="$(median "$work/times.cat.$1")" \
+        'BEGIN { printf "%.3f", a / b }'
+}
+audio_ratio=$(ratio audio)
+mixed_ratio=$(ratio mixed)
+echo
+echo "kestran / cat, all-audio image: $audio_ratio (target <= $AUDIO_TARGET)"
+echo "kestran / cat, mixed-mode image: $mixed_ratio (target <= $MIXED_TARGET)"
+awk -v r="$audio_ratio" -v t="$AUDIO_TARGET" 'BEGIN { exit !(r <= t) }' ||
+    fail "all-audio ratio $audio_ratio above $AUDIO_TARGET"
+awk -v r="$mixed_ratio" -v t="$MIXED_TARGET" 'BEGIN { exit !(r <= t) }' ||
+    fail "mixed-mode ratio $mixed_ratio above $MIXED_TARGET"
+
+echo
+echo "peak resident memory of kestran (largest of the runs):"
+for kind in audio mixed; do
+    big=$(largest "$work/peak.kestran.$kind")
+    small=$(largest "$work/peak.kestran.${kind}70")
+    echo "  $kind: $small KiB on 70 MB, $big KiB on 700 MB"
+    [ "$big" -lt "$MEMORY_LIMIT_KIB" ] && [ "$small" -lt "$MEMORY_LIMIT_KIB" ] ||
+        fail "$kind: peak memory not below $MEMORY_LIMIT_KIB KiB"
+    [ "$big" -le $((small + MEMORY_SLACK_KIB)) ] ||
+        fail "$kind: peak memory grows with the image ($small KiB -> $big KiB)"
+done
+
+if [ "$failures" -gt 0 ]; then
+    echo "$failures target(s) missed"
+    exit 1
+fi
+echo "all outputs match the model; all targets met"

@@ -13,7 +13,6 @@ namespace {
 constexpr int kSectorSize = 2352;
 constexpr int kSamplesPerSector = 588;
 constexpr int kPregap = 150;  // two seconds of silence before each audio track
-constexpr int kSectorsPerSecond = 75;
 
 struct Layout {
     long dataSectors = 1200;

@@ -1,7 +1,7 @@
 #include "image_model.h"
 
+#include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace model {
@@ -53,10 +53,14 @@ Bytes ExpectedImage(const Bytes& source, const std::vector<bool>& audio, int32_t
         const int64_t first = i * kSector;
         const int64_t length = (end - i) * kSector;
         // Output byte n of the region comes from region byte n - move, silence outside.
-        for (int64_t n = 0; n < length; ++n) {
-            int64_t from = n - move;
-            out[static_cast<size_t>(first + n)] =
-                (from >= 0 && from < length) ? source[static_cast<size_t>(first + from)] : 0;
+        auto region = out.begin() + first;
+        std::fill(region, region + length, uint8_t{0});
+        const int64_t from = std::max<int64_t>(0, -move);
+        const int64_t to = std::max<int64_t>(0, move);
+        if (from < length && to < length) {
+            const int64_t count = length - std::max(from, to);
+            std::copy(source.begin() + first + from, source.begin() + first + from + count,
+                      region + to);
         }
         i = end;
     }
@@ -64,11 +68,17 @@ Bytes ExpectedImage(const Bytes& source, const std::vector<bool>& audio, int32_t
 }
 
 Bytes ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) {
         throw std::runtime_error("cannot read " + path);
     }
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    Bytes bytes(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    return bytes;
 }
 
 void WriteFileBytes(const std::string& path, const Bytes& bytes) {

@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of the fuzz targets: realistic control files and hostile ones.
+
+Run from anywhere; it rewrites the seed-*.bin files of fuzz/corpus/<target>/ and leaves the
+regression files (regress-*) alone.
+"""
+import os
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def header(tracks, data_first, session_gap=False):
+    text = "[CloneCD]\r\nVersion=3\r\n[Disc]\r\nTocEntries=%d\r\nSessions=%d\r\n" % (
+        len(tracks) + 3, 2 if session_gap else 1)
+    text += "DataTracksScrambled=0\r\nCDTextLength=0\r\n[Session 1]\r\n"
+    text += "PreGapMode=%d\r\nPreGapSubC=0\r\n" % (1 if data_first else 0)
+    for n, (mode, start, _) in enumerate(tracks):
+        text += ("[Entry %d]\r\nSession=1\r\nPoint=0x%02x\r\nADR=0x01\r\nControl=0x%02x\r\n"
+                 "TrackNo=0\r\nAMin=0\r\nASec=0\r\nAFrame=0\r\nALBA=-150\r\nZero=0\r\n"
+                 "PMin=0\r\nPSec=2\r\nPFrame=0\r\nPLBA=%d\r\n") % (
+                     n, n + 1, 4 if mode else 0, start)
+    return text
+
+
+def control_file(tracks, eol="\r\n"):
+    """tracks: (mode, index1, index0 or None)"""
+    text = header(tracks, tracks[0][0] != 0)
+    for n, (mode, start, pregap) in enumerate(tracks, 1):
+        text += "[TRACK %d]\r\nMODE=%d\r\n" % (n, mode)
+        if pregap is not None:
+            text += "INDEX 0=%d\r\n" % pregap
+        text += "INDEX 1=%d\r\n" % start
+    return text.replace("\r\n", eol).encode("latin-1")
+
+
+def realistic(scale):
+    s = scale
+    return {
+        "audio-disc": control_file([(0, 0, None), (0, 30 * s, None), (0, 70 * s, 65 * s)]),
+        "mixed-mode": control_file([(1, 0, None), (0, 45 * s, 30 * s), (0, 60 * s, 55 * s)]),
+        "audio-then-data": control_file([(0, 0, None), (0, 20 * s, None), (2, 90 * s, 80 * s)]),
+        "audio-data-audio": control_file([(0, 0, None), (1, 30 * s, None), (0, 60 * s, 50 * s),
+                                          (2, 90 * s, None)]),
+        "data-only": control_file([(1, 0, None), (2, 40 * s, None)]),
+        "lf-endings": control_file([(1, 0, None), (0, 40 * s, 35 * s)], "\n"),
+        "cr-endings": control_file([(0, 0, None), (1, 50 * s, 45 * s)], "\r"),
+        "lower-case": control_file([(1, 0, None), (0, 40 * s, None)]).lower(),
+        "same-sector-twice": b"[TRACK 1]\r\nMODE=0\r\nINDEX 1=5\r\n[TRACK 2]\r\nMODE=1\r\n"
+                             b"INDEX 1=5\r\n[TRACK 3]\r\nMODE=0\r\nINDEX 1=5\r\n",
+        "backwards": b"[TRACK 1]\r\nMODE=0\r\nINDEX 1=%d\r\n[TRACK 2]\r\nMODE=1\r\nINDEX 1=%d\r\n"
+                     % (90 * s, 10 * s),
+    }
+
+
+def hostile(scale):
+    s = scale
+    many = "".join("[TRACK %d]\r\nMODE=%d\r\nINDEX 1=%d\r\n" % (n, n % 2, n * s // 4)
+                   for n in range(1, 301))
+    tokens = " ".join("T%d" % n for n in range(20))
+    long_line = "[TRACK 1]\r\nMODE=0\r\n" + "x" * 1018 + "INDEX 1=7\r\nINDEX 1=3\r\n"
+    return {
+        "no-newline": b"[TRACK 1] MODE=0 INDEX 1=0",
+        "single-line": b"[TRACK 1]\nMODE 0\nINDEX 1 0 [TRACK 2] MODE=1 INDEX 1=9",
+        "twenty-tokens": ("[TRACK 1]\r\nMODE=0 " + tokens + "\r\nINDEX 1=%d " % (3 * s) + tokens
+                          + "\r\nMODE=1\r\nINDEX 1=%d\r\n" % (9 * s)).encode(),
+        "300-tracks": ("[CloneCD]\r\n" + many).encode(),
+        "huge-numbers": b"[TRACK 1]\r\nMODE=0\r\nINDEX 1=99999999999999999999\r\n"
+                        b"[TRACK 2]\r\nMODE=4294967296\r\nINDEX 1=2147483647\r\n"
+                        b"[TRACK 3]\r\nMODE=0\r\nINDEX 1=2147483648\r\n",
+        "negative-numbers": b"[TRACK 1]\r\nMODE=-1\r\nINDEX 1=-150\r\n[TRACK 2]\r\nMODE=0\r\n"
+                            b"INDEX 0=-2147483648\r\nINDEX 1=-5\r\n[TRACK 3]\r\nMODE=-0\r\n"
+                            b"INDEX 1=-1\r\n",
+        "nul-bytes": b"[TRACK 1]\r\nMODE=1\r\nINDEX 1=0\r\n\x00[TRACK 2]\r\nMODE=0\r\n"
+                     b"INDEX 1=4\r\n",
+        "nul-in-line": b"[TRACK 1]\r\nMODE=0\r\nINDEX 1=2\x00\r\nMODE=1\r\nINDEX 1=8\r\n",
+        "non-ascii": "[Disc]\r\nTítulo=Ünïcödé ♪\r\n[TRACK 1]\r\nMODE=0\r\nINDEX 1=0\r\n"
+                     "[TRACK\xa02]\r\nMODE=1\r\nINDEX 1=12\r\n".encode("utf-8")
+                     + b"\xff\xfe[TRACK 3]\x80MODE=0\r\n\xe9INDEX 1=20\r\n",
+        "long-line": long_line.encode(),
+        "line-1023": (b"[TRACK 1]\r\nMODE=0\r\n" + b"=" * 1014 + b"INDEX 1=5\r\nMODE=1\r\n"
+                      b"INDEX 1=9\r\n"),
+        "line-3000": b"[TRACK 1]\n" + (b"INDEX 1=4 " * 300) + b"\nMODE=1\nINDEX 1=6\n",
+        "missing-values": b"[TRACK 1]\r\nMODE=0\r\nINDEX 1=3\r\nMODE\r\nINDEX\r\nINDEX 1\r\n"
+                          b"MODE=1\r\nINDEX 1\r\nINDEX 1=7\r\n",
+        "near-keywords": b"TRACKS 1\r\nMODE2=0\r\n[TRACK]\r\nMODE=0x\r\nINDEX1=4\r\nINDEXES 1=5\r\n"
+                         b"INDEX 1=6\r\nmOdE=2\r\niNdEx 0=9\r\n",
+        "before-track": b"MODE=0\r\nINDEX 1=0\r\n[TRACK 1]\r\nMODE=1\r\nINDEX 1=0\r\n",
+        "separators-only": b"\r\n\r\n===\r\n[]\r\n\t \r\n[TRACK 1]\r\n\r\nINDEX 1=2\r\n",
+        "empty": b"",
+    }
+
+
+def write(folder, name, data):
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "seed-" + name + ".bin"), "wb") as f:
+        f.write(data)
+
+
+def main():
+    scan = os.path.join(HERE, "corpus", "control_scan")
+    for name, data in {**realistic(150), **hostile(150)}.items():
+        write(scan, name, data)
+
+    job = os.path.join(HERE, "corpus", "shift_job")
+    offsets = [b"-30", b"30", b"0", b"2348", b"-2348", b"2349", b"-2349", b"abc", b"",
+               b" \t+12", b"99999999999", b"-588", b"1176x"]
+    controls = {**realistic(1), **hostile(1)}
+    for n, (name, control) in enumerate(sorted(controls.items())):
+        sectors = (40 + n * 7) % 256
+        tail = [0, 5, 130, 255][n % 4]
+        offset = offsets[n % len(offsets)]
+        write(job, name, bytes([sectors, tail, 0, n]) + offset + b"\n" + control)
+    base = controls["audio-data-audio"]
+    cases = {
+        "backup-present": (90, 0, 1, b"-30"),
+        "image-missing": (90, 0, 2, b"-30"),
+        "control-missing": (90, 0, 4, b"-30"),
+        "control-folder": (90, 0, 8, b"12"),
+        "empty-image": (0, 0, 0, b"-30"),
+        "partial-sector-only": (0, 5, 0, b"-30"),
+        "largest-shift-short-region": (255, 0, 0, b"-2348"),
+    }
+    for name, (sectors, tail, flags, offset) in cases.items():
+        write(job, name, bytes([sectors, tail, flags, 7]) + offset + b"\n" + base)
+    write(job, "short-regions", bytes([40, 0, 0, 9]) + b"2348\n"
+          + b"[TRACK 1]\nMODE=0\nINDEX 1=1\n[TRACK 2]\nMODE=1\nINDEX 1=8\n"
+          + b"[TRACK 3]\nMODE=0\nINDEX 1=9\n[TRACK 4]\nMODE=1\nINDEX 1=10\n"
+          + b"[TRACK 5]\nMODE=0\nINDEX 1=30\n")
+
+
+if __name__ == "__main__":
+    main()

@@ -144,6 +144,10 @@ void PrintResult(const JobReport& r, const char* controlPath, const char* offset
         case ShiftResult::BackupExists:
             fprintf(out, "%s already exists: move it away first\n", r.backupPath);
             return;
+        case ShiftResult::ControlReadFailed:
+            fprintf(out, "%s: cannot read it (%s); nothing was changed\n", controlPath,
+                    SystemErrorText(r.error));
+            return;
         case ShiftResult::RenameFailed:
             fprintf(out, "%s: cannot rename it to %s (%s); nothing was changed\n", r.imagePath,
                     r.backupPath, SystemErrorText(r.error));

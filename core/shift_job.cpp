@@ -78,6 +78,11 @@ ShiftResult RunShiftJob(JobHost& host, const char* controlPath, JobReport* repor
         File control;
         control.OpenForReading(controlPath);
         ScanControlFile(control, text, list);
+        // Regions cut short by a read error would shift data or leave audio unshifted.
+        if (control.IsOpen() && control.LastError() != 0) {
+            report.error = control.LastError();
+            return End(report, ShiftResult::ControlReadFailed);
+        }
     }
 
     WorkArea work;

@@ -17,6 +17,7 @@ enum class ShiftResult {
     NotControlFile,
     ImageMissing,
     BackupExists,
+    ControlReadFailed,  // the control file opened but could not be read to its end
     RenameFailed,
     // Failures after the rename: the original is put back under the image name (see `restored`).
     SourceOpenFailed,

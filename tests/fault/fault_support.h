@@ -1,0 +1,126 @@
+// Shared by the fault tests: scratch folders, discs with a known layout, runs in a child process.
+#pragma once
+
+#include <stdint.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "image_model.h"
+#include "job_host.h"
+#include "shift_job.h"
+
+namespace fault {
+
+using model::Bytes;
+
+// A host with a fixed offset text that never cancels; `onProgress` sees every progress point.
+class TestHost : public JobHost {
+  public:
+    explicit TestHost(std::string offset) : offset_(std::move(offset)) {}
+    void ReadOffsetText(char* buffer) override;
+    void ShowProgress(int32_t count) override;
+    void PumpMessages(int32_t) override {}
+    int32_t BusyFlag() override { return 1; }
+
+    std::function<void(int32_t)> onProgress;
+
+  private:
+    std::string offset_;
+};
+
+// What a job running in a child process reports back.
+struct Outcome {
+    ShiftResult result;
+    int32_t error;
+    int32_t sectors;
+    bool restored;
+};
+
+Outcome OutcomeOf(const JobReport& report);
+
+// A fresh folder (on a RAM disk where there is one), removed with everything in it afterwards.
+class Folder {
+  public:
+    Folder();
+    ~Folder();
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    // The names in the folder, sorted.
+    std::vector<std::string> Names() const;
+
+  private:
+    std::string path_;
+};
+
+// A run of tracks of one kind.
+struct Run {
+    bool audio;
+    int64_t sectors;
+};
+
+struct Disc {
+    std::string control;      // the control file's text
+    Bytes image;              // whole sectors, then `tail` bytes of a partial one
+    std::vector<bool> audio;  // which whole sectors are audio
+    int64_t sectors;
+};
+
+// A disc of the runs in order: each run is a track of its kind (audio tracks after data have a
+// pregap index), the sectors are random, the control file is laid out as imaging tools write it.
+Disc MakeDisc(const std::vector<Run>& runs, uint32_t seed, int32_t tail = 0);
+
+// Writes disc.ccd and disc.img (or the names given) into `folder`.
+void WriteDisc(const Disc& disc, const std::string& controlPath, const std::string& imagePath);
+
+// The image that shifting `disc` by `shift` samples must give.
+Bytes Expected(const Disc& disc, int32_t shift);
+
+bool Exists(const std::string& path);
+// Contents of a file; empty and `*present` false when it cannot be read.
+Bytes Contents(const std::string& path, bool* present = nullptr);
+void WriteText(const std::string& path, const std::string& text);
+// True when the file at `path` is readable and holds exactly `bytes` (compared piece by piece,
+// without reading it whole into memory).
+bool Holds(const std::string& path, const Bytes& bytes);
+
+// Runs `work` in a forked child and hands back the bytes it returns; false when the child did
+// not end normally. The child shares nothing with the test afterwards.
+bool RunInChild(const std::function<std::string()>& work, std::string* result);
+
+// Packs and unpacks a plain value for RunInChild.
+template <typename T>
+std::string Pack(const T& value) {
+    return std::string(reinterpret_cast<const char*>(&value), sizeof(value));
+}
+template <typename T>
+bool Unpack(const std::string& bytes, T* value) {
+    if (bytes.size() != sizeof(T)) {
+        return false;
+    }
+    std::copy(bytes.begin(), bytes.end(), reinterpret_cast<char*>(value));
+    return true;
+}
+
+// The uid and gid that permission tests drop to when they run as root.
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNoGroup = 65534;
+
+// Hands every entry under `path` (itself included, links not followed) to the unprivileged user.
+void GiveToNobody(const std::string& path);
+
+// In a child: drops root to kNobody. Returns false when that is impossible.
+bool DropPrivileges();
+
+// Runs the command-line tool with `args` in `directory`; returns its exit status, or -1 when it
+// did not exit normally. Its output goes to `output` when given.
+int RunCli(const std::vector<std::string>& args, const std::string& directory,
+           std::string* output = nullptr);
+
+}  // namespace fault

@@ -1,0 +1,178 @@
+// Faults that the operating system cannot be made to give on cue: an I/O error on the nth read,
+// copy, write or close of a job, interrupted calls and short transfers. Failures must put the
+// original back under the image name; interruptions and short transfers must change nothing in
+// the result.
+#include <errno.h>
+#include <gtest/gtest.h>
+
+#include "fault_support.h"
+#include "sector.h"
+#include "shift_job.h"
+#include "syscall_shim.h"
+
+namespace {
+
+using fault::Bytes;
+using fault::Disc;
+using fault::Folder;
+using shim::Call;
+using shim::Fault;
+
+const std::vector<std::string> kDiscOnly = {"disc.ccd", "disc.img"};
+const std::vector<std::string> kDiscAndBackup = {"disc.ccd", "disc.img", "disc.old"};
+
+// Data, audio, data, audio, a partial sector: every kind of call happens a few times.
+Disc TestDisc() {
+    return fault::MakeDisc({{false, 40}, {true, 200}, {false, 30}, {true, 90}}, 61, 500);
+}
+
+struct JobRun {
+    ShiftResult result;
+    JobReport report;
+    bool delivered;
+};
+
+JobRun JobWith(const Folder& folder, const shim::Plan& plan) {
+    fault::TestHost host("-30");
+    JobRun run;
+    shim::Arm(plan, folder / "disc.img", folder / "disc.ccd");
+    run.result = RunShiftJob(host, (folder / "disc.ccd").c_str(), &run.report);
+    shim::Disarm();
+    run.delivered = shim::Delivered();
+    return run;
+}
+
+const char* Name(Call call) {
+    switch (call) {
+        case Call::Read:
+            return "read";
+        case Call::Copy:
+            return "copy_file_range";
+        case Call::Write:
+            return "write";
+        case Call::Close:
+            return "close";
+        case Call::ControlRead:
+            return "control read";
+        default:
+            return "?";
+    }
+}
+
+// How many calls of each kind a clean job makes on this disc.
+int CleanCalls(Call call) {
+    Folder folder;
+    Disc disc = TestDisc();
+    fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+    JobWith(folder, shim::Plan());
+    return shim::Calls(call);
+}
+
+TEST(InjectedFaults, AFailedCallAnywherePutsTheImageBack) {
+    struct Case {
+        Call call;
+        int error;
+        ShiftResult expected;
+    };
+    const Case cases[] = {
+        {Call::Read, EIO, ShiftResult::ReadFailed},
+        {Call::Copy, EIO, ShiftResult::ReadFailed},
+        {Call::Copy, ENOSPC, ShiftResult::WriteFailed},
+        {Call::Write, EIO, ShiftResult::WriteFailed},
+        {Call::Write, ENOSPC, ShiftResult::WriteFailed},
+        {Call::Close, EIO, ShiftResult::WriteFailed},
+    };
+    int tried = 0;
+    for (const Case& c : cases) {
+        const int calls = CleanCalls(c.call);
+        ASSERT_GE(calls, 1) << Name(c.call);
+        // The first call, one in the middle, the last.
+        for (int nth : {1, (calls + 1) / 2, calls}) {
+            SCOPED_TRACE(std::string(Name(c.call)) + " " + std::to_string(nth) + " of " +
+                         std::to_string(calls) + " fails with " + strerror(c.error));
+            Folder folder;
+            Disc disc = TestDisc();
+            fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+
+            JobRun run = JobWith(folder, {c.call, nth, Fault::Fail, c.error});
+            EXPECT_TRUE(run.delivered);
+            EXPECT_EQ(run.result, c.expected);
+            EXPECT_EQ(run.report.error, c.error);
+            EXPECT_TRUE(run.report.restored);
+            EXPECT_TRUE(fault::Contents(folder / "disc.img") == disc.image);
+            EXPECT_EQ(folder.Names(), kDiscOnly);
+            ++tried;
+        }
+    }
+    printf("injected failures tried: %d\n", tried);
+}
+
+TEST(InjectedFaults, InterruptedAndShortCallsGiveTheSameImage) {
+    struct Case {
+        Call call;
+        Fault fault;
+        int nth;
+    };
+    const Case cases[] = {
+        {Call::Read, Fault::Interrupt, 2},
+        {Call::Copy, Fault::Interrupt, 1},
+        {Call::Write, Fault::Interrupt, 3},
+        {Call::Close, Fault::Interrupt, 1},
+        {Call::Read, Fault::Short, 1},
+        {Call::Copy, Fault::Short, 1},
+        {Call::Write, Fault::Short, 1},
+        {Call::ControlRead, Fault::Short, 1},
+        {Call::ControlRead, Fault::Interrupt, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(Name(c.call)) +
+                     (c.fault == Fault::Short ? " moves a third" : " interrupted"));
+        Folder folder;
+        Disc disc = TestDisc();
+        fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+
+        JobRun run = JobWith(folder, {c.call, c.nth, c.fault, 0});
+        EXPECT_TRUE(run.delivered);
+        EXPECT_EQ(run.result, ShiftResult::Done);
+        EXPECT_TRUE(fault::Contents(folder / "disc.img") == fault::Expected(disc, -30));
+        EXPECT_TRUE(fault::Contents(folder / "disc.old") == disc.image);
+        EXPECT_EQ(folder.Names(), kDiscAndBackup);
+    }
+}
+
+TEST(InjectedFaults, AKernelCopyThatIsNotOfferedFallsBackToPlainCopying) {
+    for (int error : {ENOSYS, EXDEV, EOPNOTSUPP, EINVAL}) {
+        SCOPED_TRACE(strerror(error));
+        Folder folder;
+        Disc disc = TestDisc();
+        fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+
+        JobRun run = JobWith(folder, {Call::Copy, 1, Fault::Fail, error});
+        EXPECT_TRUE(run.delivered);
+        EXPECT_EQ(run.result, ShiftResult::Done);
+        EXPECT_TRUE(fault::Contents(folder / "disc.img") == fault::Expected(disc, -30));
+        EXPECT_TRUE(fault::Contents(folder / "disc.old") == disc.image);
+    }
+}
+
+// A control file that cannot be read to its end gives an incomplete list of regions; shifting
+// with it would treat data as audio or leave audio unshifted and still report success.
+TEST(InjectedFaults, AControlFileReadErrorRefusesTheJob) {
+    const int calls = CleanCalls(Call::ControlRead);
+    ASSERT_GE(calls, 2);
+    for (int nth : {1, calls / 2, calls - 1}) {
+        SCOPED_TRACE("control read " + std::to_string(nth) + " of " + std::to_string(calls));
+        Folder folder;
+        Disc disc = TestDisc();
+        fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+
+        JobRun run = JobWith(folder, {Call::ControlRead, nth, Fault::Fail, EIO});
+        EXPECT_TRUE(run.delivered);
+        EXPECT_TRUE(IsRefusal(run.result));
+        EXPECT_EQ(run.report.error, EIO);
+        EXPECT_TRUE(fault::Contents(folder / "disc.img") == disc.image);
+        EXPECT_EQ(folder.Names(), kDiscOnly);
+    }
+}
+
+}  // namespace

@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // A NUL byte ends the scan: what follows it changes nothing.
-    const uint8_t* nul = static_cast<const uint8_t*>(memchr(data, 0, size));
+    const uint8_t* nul = size > 0 ? static_cast<const uint8_t*>(memchr(data, 0, size)) : nullptr;
     if (nul != nullptr) {
         Scan prefix = ScanBytes(data, static_cast<size_t>(nul - data));
         Check(prefix.entries == scan.entries, "bytes after a NUL changed the list");

@@ -32,10 +32,10 @@ struct JobRun {
     bool delivered;
 };
 
-JobRun JobWith(const Folder& folder, const shim::Plan& plan) {
+JobRun JobWith(const Folder& folder, const std::vector<shim::Injection>& injections) {
     fault::TestHost host("-30");
     JobRun run;
-    shim::Arm(plan, folder / "disc.img", folder / "disc.ccd");
+    shim::Arm(injections, folder / "disc.img", folder / "disc.ccd");
     run.result = RunShiftJob(host, (folder / "disc.ccd").c_str(), &run.report);
     shim::Disarm();
     run.delivered = shim::Delivered();
@@ -45,15 +45,21 @@ JobRun JobWith(const Folder& folder, const shim::Plan& plan) {
 const char* Name(Call call) {
     switch (call) {
         case Call::Read:
-            return "read";
+            return "source read";
         case Call::Copy:
             return "copy_file_range";
         case Call::Write:
-            return "write";
+            return "target write";
         case Call::Close:
             return "close";
         case Call::ControlRead:
             return "control read";
+        case Call::SourceOpen:
+            return "source open";
+        case Call::TargetCreate:
+            return "target create";
+        case Call::Rename:
+            return "rename";
         default:
             return "?";
     }
@@ -64,7 +70,7 @@ int CleanCalls(Call call) {
     Folder folder;
     Disc disc = TestDisc();
     fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
-    JobWith(folder, shim::Plan());
+    JobWith(folder, {});
     return shim::Calls(call);
 }
 
@@ -81,6 +87,9 @@ TEST(InjectedFaults, AFailedCallAnywherePutsTheImageBack) {
         {Call::Write, EIO, ShiftResult::WriteFailed},
         {Call::Write, ENOSPC, ShiftResult::WriteFailed},
         {Call::Close, EIO, ShiftResult::WriteFailed},
+        {Call::SourceOpen, EMFILE, ShiftResult::SourceOpenFailed},
+        {Call::TargetCreate, ENOSPC, ShiftResult::TargetCreateFailed},
+        {Call::TargetCreate, EDQUOT, ShiftResult::TargetCreateFailed},
     };
     int tried = 0;
     for (const Case& c : cases) {
@@ -94,7 +103,7 @@ TEST(InjectedFaults, AFailedCallAnywherePutsTheImageBack) {
             Disc disc = TestDisc();
             fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
 
-            JobRun run = JobWith(folder, {c.call, nth, Fault::Fail, c.error});
+            JobRun run = JobWith(folder, {{c.call, nth, Fault::Fail, c.error}});
             EXPECT_TRUE(run.delivered);
             EXPECT_EQ(run.result, c.expected);
             EXPECT_EQ(run.report.error, c.error);
@@ -131,7 +140,7 @@ TEST(InjectedFaults, InterruptedAndShortCallsGiveTheSameImage) {
         Disc disc = TestDisc();
         fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
 
-        JobRun run = JobWith(folder, {c.call, c.nth, c.fault, 0});
+        JobRun run = JobWith(folder, {{c.call, c.nth, c.fault, 0}});
         EXPECT_TRUE(run.delivered);
         EXPECT_EQ(run.result, ShiftResult::Done);
         EXPECT_TRUE(fault::Contents(folder / "disc.img") == fault::Expected(disc, -30));
@@ -147,7 +156,7 @@ TEST(InjectedFaults, AKernelCopyThatIsNotOfferedFallsBackToPlainCopying) {
         Disc disc = TestDisc();
         fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
 
-        JobRun run = JobWith(folder, {Call::Copy, 1, Fault::Fail, error});
+        JobRun run = JobWith(folder, {{Call::Copy, 1, Fault::Fail, error}});
         EXPECT_TRUE(run.delivered);
         EXPECT_EQ(run.result, ShiftResult::Done);
         EXPECT_TRUE(fault::Contents(folder / "disc.img") == fault::Expected(disc, -30));
@@ -166,12 +175,57 @@ TEST(InjectedFaults, AControlFileReadErrorRefusesTheJob) {
         Disc disc = TestDisc();
         fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
 
-        JobRun run = JobWith(folder, {Call::ControlRead, nth, Fault::Fail, EIO});
+        JobRun run = JobWith(folder, {{Call::ControlRead, nth, Fault::Fail, EIO}});
         EXPECT_TRUE(run.delivered);
         EXPECT_TRUE(IsRefusal(run.result));
         EXPECT_EQ(run.report.error, EIO);
         EXPECT_TRUE(fault::Contents(folder / "disc.img") == disc.image);
         EXPECT_EQ(folder.Names(), kDiscOnly);
+    }
+}
+
+TEST(InjectedFaults, AFailedFirstRenameTouchesNothing) {
+    Folder folder;
+    Disc disc = TestDisc();
+    fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+
+    JobRun run = JobWith(folder, {{Call::Rename, 1, Fault::Fail, EIO}});
+    EXPECT_TRUE(run.delivered);
+    EXPECT_EQ(run.result, ShiftResult::RenameFailed);
+    EXPECT_TRUE(fault::Contents(folder / "disc.img") == disc.image);
+    EXPECT_EQ(folder.Names(), kDiscOnly);
+}
+
+// When the original cannot even be put back under its name, it must stay whole as the backup.
+TEST(InjectedFaults, WhenPuttingTheImageBackFailsTooTheBackupHoldsTheOriginal) {
+    struct Case {
+        Call call;
+        int error;
+        ShiftResult expected;
+    };
+    const Case cases[] = {
+        {Call::SourceOpen, EMFILE, ShiftResult::SourceOpenFailed},
+        {Call::TargetCreate, ENOSPC, ShiftResult::TargetCreateFailed},
+        {Call::Read, EIO, ShiftResult::ReadFailed},
+        {Call::Write, ENOSPC, ShiftResult::WriteFailed},
+        {Call::Close, EIO, ShiftResult::WriteFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(Name(c.call)) + " fails, then the rename back");
+        Folder folder;
+        Disc disc = TestDisc();
+        fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+
+        JobRun run = JobWith(
+            folder, {{c.call, 1, Fault::Fail, c.error}, {Call::Rename, 2, Fault::Fail, EIO}});
+        EXPECT_TRUE(run.delivered);
+        EXPECT_EQ(run.result, c.expected);
+        EXPECT_FALSE(run.report.restored);
+        EXPECT_EQ(run.report.restoreError, EIO);
+        EXPECT_TRUE(fault::Contents(folder / "disc.old") == disc.image);
+        for (const std::string& name : folder.Names()) {
+            EXPECT_TRUE(name == "disc.ccd" || name == "disc.img" || name == "disc.old") << name;
+        }
     }
 }
 

@@ -1,9 +1,11 @@
 #include "syscall_shim.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -11,7 +13,11 @@
 extern "C" {
 ssize_t __real_read(int fd, void* buffer, size_t count);
 ssize_t __real_write(int fd, const void* data, size_t count);
+ssize_t __real_splice(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t count,
+                      unsigned int flags);
 int __real_close(int fd);
+int __real_open64(const char* path, int flags, ...);
+int __real_rename(const char* from, const char* to);
 long __real_syscall(long number, ...);
 }
 
@@ -19,15 +25,20 @@ namespace shim {
 
 namespace {
 
+constexpr int kMaxInjections = 4;
+
 struct State {
     bool armed = false;
-    Plan plan;
+    Injection injections[kMaxInjections];
+    bool delivered[kMaxInjections] = {};
+    int planned = 0;
     dev_t device = 0;
     ino_t source = 0;
     ino_t control = 0;
+    std::string imagePath;  // as the job names it, and resolved
+    std::string backupPath;
     std::string targetPath;
     int calls[static_cast<int>(Call::Count)] = {};
-    bool delivered = false;
 };
 
 State state;
@@ -54,25 +65,22 @@ enum class Action { Pass, Fail, Shorten };
 // Counts a matching call and says what to do with it.
 Action Decide(Call call) {
     int n = ++state.calls[static_cast<int>(call)];
-    const Plan& plan = state.plan;
-    if (plan.call != call || plan.fault == Fault::None || n < plan.nth) {
-        return Action::Pass;
-    }
-    switch (plan.fault) {
-        case Fault::Fail:
-        case Fault::Interrupt:
-            if (n == plan.nth) {
-                state.delivered = true;
-                errno = plan.fault == Fault::Fail ? plan.error : EINTR;
-                return Action::Fail;
-            }
-            return Action::Pass;
-        case Fault::Short:
-            state.delivered = true;
+    for (int i = 0; i < state.planned; ++i) {
+        const Injection& injection = state.injections[i];
+        if (injection.call != call || n < injection.nth) {
+            continue;
+        }
+        if (injection.fault == Fault::Short) {
+            state.delivered[i] = true;
             return Action::Shorten;
-        default:
-            return Action::Pass;
+        }
+        if (n == injection.nth) {
+            state.delivered[i] = true;
+            errno = injection.fault == Fault::Fail ? injection.error : EINTR;
+            return Action::Fail;
+        }
     }
+    return Action::Pass;
 }
 
 size_t Shortened(size_t count) {
@@ -81,7 +89,8 @@ size_t Shortened(size_t count) {
 
 }  // namespace
 
-void Arm(const Plan& plan, const std::string& imagePath, const std::string& controlPath) {
+void Arm(const std::vector<Injection>& injections, const std::string& imagePath,
+         const std::string& controlPath) {
     state = State();
     struct stat info;
     if (stat(imagePath.c_str(), &info) == 0) {
@@ -92,8 +101,14 @@ void Arm(const Plan& plan, const std::string& imagePath, const std::string& cont
         state.control = info.st_ino;
     }
     char resolved[PATH_MAX];
+    state.imagePath = imagePath;
+    state.backupPath = imagePath.substr(0, imagePath.size() - 4) + ".old";
     state.targetPath = realpath(imagePath.c_str(), resolved) != nullptr ? resolved : imagePath;
-    state.plan = plan;
+    for (const Injection& injection : injections) {
+        if (state.planned < kMaxInjections) {
+            state.injections[state.planned++] = injection;
+        }
+    }
     state.armed = true;
 }
 
@@ -106,7 +121,12 @@ int Calls(Call call) {
 }
 
 bool Delivered() {
-    return state.delivered;
+    for (int i = 0; i < state.planned; ++i) {
+        if (!state.delivered[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace shim
@@ -145,6 +165,25 @@ extern "C" ssize_t __wrap_write(int fd, const void* data, size_t count) {
     return __real_write(fd, data, count);
 }
 
+extern "C" ssize_t __wrap_splice(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t count,
+                                 unsigned int flags) {
+    if (shim::state.armed) {
+        Call call = shim::SameFile(in, shim::state.source) ? Call::Read
+                    : shim::IsTarget(out)                  ? Call::Write
+                                                           : Call::Count;
+        if (call != Call::Count) {
+            Action action = shim::Decide(call);
+            if (action == Action::Fail) {
+                return -1;
+            }
+            if (action == Action::Shorten) {
+                count = shim::Shortened(count);
+            }
+        }
+    }
+    return __real_splice(in, inOffset, out, outOffset, count, flags);
+}
+
 extern "C" int __wrap_close(int fd) {
     if (shim::state.armed && shim::IsTarget(fd) && shim::Decide(Call::Close) == Action::Fail) {
         // The descriptor is gone either way, as after a close that reports a late write error.
@@ -156,6 +195,33 @@ extern "C" int __wrap_close(int fd) {
     return __real_close(fd);
 }
 
+extern "C" int __wrap_open64(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (flags & O_CREAT) {
+        va_list list;
+        va_start(list, flags);
+        mode = static_cast<mode_t>(va_arg(list, int));
+        va_end(list);
+    }
+    if (shim::state.armed) {
+        struct stat info;
+        Call call = (flags & O_CREAT) && shim::state.imagePath == path          ? Call::TargetCreate
+                    : shim::state.backupPath == path && lstat(path, &info) == 0 ? Call::SourceOpen
+                                                                                : Call::Count;
+        if (call != Call::Count && shim::Decide(call) == Action::Fail) {
+            return -1;
+        }
+    }
+    return __real_open64(path, flags, mode);
+}
+
+extern "C" int __wrap_rename(const char* from, const char* to) {
+    if (shim::state.armed && shim::Decide(Call::Rename) == Action::Fail) {
+        return -1;
+    }
+    return __real_rename(from, to);
+}
+
 // syscall() is variadic; like the C library's own, this passes six argument words on.
 extern "C" long __wrap_syscall(long number, ...) {
     va_list list;
@@ -165,7 +231,7 @@ extern "C" long __wrap_syscall(long number, ...) {
         word = va_arg(list, long);
     }
     va_end(list);
-    if (number == SYS_copy_file_range && shim::state.armed &&
+    if (shim::state.armed && number == SYS_copy_file_range &&
         shim::SameFile(static_cast<int>(a[0]), shim::state.source)) {
         Action action = shim::Decide(Call::Copy);
         if (action == Action::Fail) {
@@ -174,6 +240,10 @@ extern "C" long __wrap_syscall(long number, ...) {
         if (action == Action::Shorten) {
             a[4] = static_cast<long>(shim::Shortened(static_cast<size_t>(a[4])));
         }
+    }
+    if (shim::state.armed && number == SYS_renameat2 &&
+        shim::Decide(Call::Rename) == Action::Fail) {
+        return -1;
     }
     return __real_syscall(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }

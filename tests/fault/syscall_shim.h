@@ -1,37 +1,49 @@
 // Fails chosen system calls of a job on cue, where the operating system cannot be made to: the
-// test executable is linked with --wrap for read, write, close and syscall (copy_file_range).
+// test executable is linked with --wrap for read, write, splice, close, open64, rename and syscall
+// (copy_file_range, renameat2).
 #pragma once
 
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace shim {
 
-enum class Call { Read, Copy, Write, Close, ControlRead, Count };
+enum class Call {
+    Read,          // read or splice from the source, the image's inode under whatever name
+    Copy,          // copy_file_range from the source
+    Write,         // write or splice to the new image
+    Close,         // of the new image
+    ControlRead,   // of the control file
+    SourceOpen,    // the backup opened for reading once it exists
+    TargetCreate,  // the new image created
+    Rename,        // either rename of the job: image to backup, or the backup put back
+    Count
+};
+
 enum class Fault {
-    None,
     Fail,       // the nth call fails with `error`
     Interrupt,  // the nth call fails with EINTR once
     Short,      // from the nth call on, each call moves a third of what it was asked
 };
 
-struct Plan {
-    Call call = Call::Read;
-    int nth = 0;  // 1 for the first matching call
-    Fault fault = Fault::None;
-    int error = 0;
+struct Injection {
+    Call call;
+    int nth;  // 1 for the first matching call
+    Fault fault;
+    int error;
 };
 
-// Arms the shim for one job: the source is the file with the image's inode (whatever its name),
-// the target the file that is created at `imagePath`, the control file the one at
+// Arms the shim for one job on the disc at `imagePath` (its backup is beside it, ".old") with
 // `controlPath`. Calls on other files are never touched, nor any call while disarmed.
-void Arm(const Plan& plan, const std::string& imagePath, const std::string& controlPath);
+void Arm(const std::vector<Injection>& injections, const std::string& imagePath,
+         const std::string& controlPath);
 void Disarm();
 
 // Matching calls seen since Arm, of each kind.
 int Calls(Call call);
-// True once the planned fault has been delivered.
+// True once every planned fault has been delivered.
 bool Delivered();
 
 }  // namespace shim

@@ -144,10 +144,21 @@ static int64_t CopyInKernel(int from, int to, int64_t size) {
 #endif
 }
 
+// copy_file_range copies 64 KiB per step from where a call starts; steps that start on 64 KiB
+// boundaries of the file copy measurably faster (bench/run.sh, mixed-mode image).
+constexpr int64_t kKernelCopyStep = 64 * 1024;
+
 int64_t File::CopyTo(File& target, int64_t size, uint8_t* scratch, int32_t scratchSize) {
     int64_t done = 0;
+    const off_t start = inKernelCopy_ ? lseek(Descriptor(handle_), 0, SEEK_CUR) : -1;
     while (inKernelCopy_ && done < size) {
-        int64_t n = CopyInKernel(Descriptor(handle_), Descriptor(target.handle_), size - done);
+        int64_t want = size - done;
+        int64_t toStep =
+            start < 0 ? kKernelCopyStep : kKernelCopyStep - (start + done) % kKernelCopyStep;
+        if (toStep < kKernelCopyStep && want > toStep) {
+            want = toStep;
+        }
+        int64_t n = CopyInKernel(Descriptor(handle_), Descriptor(target.handle_), want);
         if (n > 0) {
             done += n;
             continue;

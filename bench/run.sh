@@ -9,6 +9,7 @@
 #   --keep       keep that folder and its images
 #   --reps N     timed repetitions of each command (default 5, at least 5)
 # Needs the default build: cmake --preset default && cmake --build --preset default
+# KESTRAN=/path/to/kestran times another build of kestran (to compare changes).
 # Exit status: 0 all checks and targets met, 1 otherwise, 2 usage or setup error.
 set -euo pipefail
 
@@ -21,7 +22,7 @@ readonly SECTOR_SIZE=2352
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/default
-kestran=$build/cli/kestran
+kestran=${KESTRAN:-$build/cli/kestran}
 make_disc=$build/tools/make-sample-disc
 measure=$build/bench/measure-run
 verify=$build/bench/verify-shift
@@ -37,7 +38,7 @@ while [ $# -gt 0 ]; do
             reps=$2
             shift
             ;;
-        -h | --help) sed -n '2,12s/^# \{0,1\}//p' "$0"; exit 0 ;;
+        -h | --help) sed -n '2,13s/^# \{0,1\}//p' "$0"; exit 0 ;;
         -*) echo "unknown option $1" >&2; exit 2 ;;
         *) scratch=$1 ;;
     esac

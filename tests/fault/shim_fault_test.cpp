@@ -5,6 +5,8 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "fault_support.h"
 #include "sector.h"
 #include "shift_job.h"
@@ -96,7 +98,7 @@ TEST(InjectedFaults, AFailedCallAnywherePutsTheImageBack) {
         const int calls = CleanCalls(c.call);
         ASSERT_GE(calls, 1) << Name(c.call);
         // The first call, one in the middle, the last.
-        for (int nth : {1, (calls + 1) / 2, calls}) {
+        for (int nth : std::set<int>{1, (calls + 1) / 2, calls}) {
             SCOPED_TRACE(std::string(Name(c.call)) + " " + std::to_string(nth) + " of " +
                          std::to_string(calls) + " fails with " + strerror(c.error));
             Folder folder;
@@ -169,7 +171,7 @@ TEST(InjectedFaults, AKernelCopyThatIsNotOfferedFallsBackToPlainCopying) {
 TEST(InjectedFaults, AControlFileReadErrorRefusesTheJob) {
     const int calls = CleanCalls(Call::ControlRead);
     ASSERT_GE(calls, 2);
-    for (int nth : {1, calls / 2, calls - 1}) {
+    for (int nth : std::set<int>{1, calls / 2, calls - 1}) {
         SCOPED_TRACE("control read " + std::to_string(nth) + " of " + std::to_string(calls));
         Folder folder;
         Disc disc = TestDisc();

@@ -120,6 +120,9 @@ void RandomBytes(uint32_t seed, size_t size, std::vector<uint8_t>* bytes) {
 
 void Finding(const char* target, const char* what) {
     fprintf(stderr, "%s: %s\n", target, what);
+    if (!folder.empty()) {
+        fprintf(stderr, "%s: the files are left in %s\n", target, folder.c_str());
+    }
     abort();
 }
 

@@ -17,14 +17,23 @@ static int Descriptor(intptr_t handle) {
 
 bool File::OpenForReading(const char* path) {
     Close();
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO under the name cannot hold the job waiting for a writer.
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         lastError_ = errno;
         return false;
     }
+    // Only regular files are images or control files: a directory, FIFO or device is absent.
     struct stat info;
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        lastError_ = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    int error = fstat(fd, &info) != 0 ? errno : 0;
+    if (error == 0 && !S_ISREG(info.st_mode)) {
+        error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    }
+    if (error == 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        lastError_ = error;
         close(fd);
         return false;
     }

@@ -116,6 +116,10 @@ void ImageIsDirectory(const ScratchDir& dir) {
     unlink((dir / "disc.img").c_str());
     mkdir((dir / "disc.img").c_str(), 0755);
 }
+void ImageIsFifo(const ScratchDir& dir) {
+    unlink((dir / "disc.img").c_str());
+    mkfifo((dir / "disc.img").c_str(), 0644);
+}
 
 TEST(RunShiftJob, RefusalsChangeNothing) {
     const std::vector<RefusalCase> cases = {
@@ -137,6 +141,8 @@ TEST(RunShiftJob, RefusalsChangeNothing) {
          NoPreparation},
         {"image missing", "-30", "disc.ccd", ShiftResult::ImageMissing, NoImage},
         {"image is a folder", "-30", "disc.ccd", ShiftResult::ImageMissing, ImageIsDirectory},
+        {"image is a FIFO without a writer", "-30", "disc.ccd", ShiftResult::ImageMissing,
+         ImageIsFifo},
         {"backup present", "-30", "disc.ccd", ShiftResult::BackupExists, BackupFile},
     };
     for (const auto& c : cases) {

@@ -56,9 +56,26 @@ class CliHost : public JobHost {
         total_ = totalSectors;
         start_ = std::chrono::steady_clock::now();
         progressShown_ = false;
+        DrawBar(0);
     }
 
-    void ShowProgress(int32_t count) override {
+    void ShowProgress(int32_t count) override { DrawBar(count); }
+
+    void PumpMessages(int32_t) override {}
+
+    int32_t BusyFlag() override { return cancelRequested ? 0 : 1; }
+
+    // Clears the progress line before the file's own line is printed.
+    void EndProgress() {
+        if (progressShown_) {
+            fprintf(stderr, "\r\033[K");
+            fflush(stderr);
+            progressShown_ = false;
+        }
+    }
+
+  private:
+    void DrawBar(int32_t count) {
         if (!showProgress_) {
             return;
         }
@@ -80,20 +97,6 @@ class CliHost : public JobHost {
         progressShown_ = true;
     }
 
-    void PumpMessages(int32_t) override {}
-
-    int32_t BusyFlag() override { return cancelRequested ? 0 : 1; }
-
-    // Clears the progress line before the file's own line is printed.
-    void EndProgress() {
-        if (progressShown_) {
-            fprintf(stderr, "\r\033[K");
-            fflush(stderr);
-            progressShown_ = false;
-        }
-    }
-
-  private:
     const char* offsetText_;
     bool showProgress_;
     int64_t total_ = 0;

@@ -252,6 +252,8 @@ TEST(Cli, ProgressBarOnATerminal) {
     TerminalRun run = RunOnTerminal({dir / "disc.ccd"}, [](pid_t, const std::string&) {});
     EXPECT_EQ(0, run.status);
     std::regex bar(R"(\r\[[#.]{30}\] 1024/3000 sectors  34% +[0-9.]+ MB/s)");
+    EXPECT_NE(std::string::npos,
+              run.output.find("\r[" + std::string(30, '.') + "] 0/3000 sectors"));
     EXPECT_TRUE(std::regex_search(run.output, bar)) << run.output;
     EXPECT_NE(std::string::npos, run.output.find("2048/3000 sectors  68%"));
     // The bar is wiped before the file's line.
@@ -261,7 +263,7 @@ TEST(Cli, ProgressBarOnATerminal) {
 TEST(Cli, InterruptCancelsAtTheNextProgressPoint) {
     for (int signal_number : {SIGINT, SIGTERM}) {
         ScratchDir dir;
-        const int32_t sectors = 20000;
+        const int32_t sectors = 30000;
         // Sectors that all differ, made quickly: a random block repeated with a running count.
         std::mt19937 random(static_cast<uint32_t>(signal_number));
         Bytes block = testing_support::RandomBytes(random, kSector);
@@ -276,8 +278,9 @@ TEST(Cli, InterruptCancelsAtTheNextProgressPoint) {
         bool sent = false;
         TerminalRun run = RunOnTerminal(
             {dir / "long.ccd", dir / "next.ccd"}, [&](pid_t pid, const std::string& output) {
-                if (!sent && output.find("1024/20000") != std::string::npos) {
-                    // Hold the job still so the request lands well before its end.
+                if (!sent && output.find("] 0/30000 sectors") != std::string::npos) {
+                    // The bar appears as the rewrite starts: hold the job still so that the
+                    // request lands long before its end.
                     kill(pid, SIGSTOP);
                     kill(pid, signal_number);
                     kill(pid, SIGCONT);
@@ -287,10 +290,11 @@ TEST(Cli, InterruptCancelsAtTheNextProgressPoint) {
         ASSERT_TRUE(sent) << run.output;
         EXPECT_EQ(130, run.status) << run.output;
         std::smatch match;
-        std::regex line(R"(long\.img: cancelled after ([0-9]+) of 20000 sectors)");
+        std::regex line(R"(long\.img: cancelled after ([0-9]+) of 30000 sectors)");
         ASSERT_TRUE(std::regex_search(run.output, match, line)) << run.output;
         int32_t done = std::stoi(match[1]);
         EXPECT_EQ(0, done % 1024);
+        EXPECT_GE(done, 1024);
         EXPECT_LT(done, sectors);
         EXPECT_NE(std::string::npos, run.output.find("kept whole as " + (dir / "long.old")));
         EXPECT_EQ(image, model::ReadFileBytes(dir / "long.old"));

@@ -1,0 +1,98 @@
+#!/bin/sh
+# Builds the Windows program (32-bit, static) and its zip, then runs the Windows tests under Wine
+# and Xvfb: the in-process dialog tests, the whole-program tests and a byte-for-byte comparison
+# with the Linux command line. Where this machine cannot run the 32-bit Wine loader (a kernel
+# without 32-bit support), the tests run on a 64-bit build of the same sources under wine64.
+set -eu
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+fail() {
+    echo "test-windows: $*" >&2
+    exit 1
+}
+
+# The program and its zip, from the mingw preset.
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw -j 2
+(cd build/mingw && rm -f kestran-*-windows.zip && cpack -G ZIP >/dev/null)
+zip=$(ls build/mingw/kestran-*-windows.zip)
+unzip -l "$zip" | grep -q ' kestran.exe$' || fail "$zip has no kestran.exe"
+unzip -l "$zip" | grep -q ' README.md$' || fail "$zip has no README.md"
+exe=build/mingw/shell/kestran.exe
+i686-w64-mingw32-objdump -f "$exe" | grep -q 'file format pei-i386' || fail "$exe is not PE32"
+i686-w64-mingw32-objdump -p "$exe" | grep -q 'Subsystem.*Windows GUI' || fail "$exe is not a GUI program"
+if i686-w64-mingw32-objdump -p "$exe" | grep 'DLL Name' | grep -qiv -e kernel32 -e user32 \
+    -e shell32 -e msvcrt; then
+    fail "$exe needs a DLL that a bare Windows lacks"
+fi
+
+# Which Wine runs the tests.
+build=build/mingw
+loader=wine
+probe=build/mingw/tests/windows/command_tail_test.exe
+mkdir -p build/mingw
+export WINEPREFIX="$root/build/mingw/wineprefix"
+if ! timeout 120 wine "$probe" --gtest_list_tests >/dev/null 2>&1; then
+    echo "test-windows: the 32-bit Wine loader does not run here; testing a 64-bit build under wine64"
+    [ -x /usr/lib/wine/wine64 ] || fail "wine64 is missing (tools/install-deps.sh installs it)"
+    cmake -S . -B build/mingw64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build build/mingw64 -j 2
+    build=build/mingw64
+    loader=/usr/lib/wine/wine64
+    export WINELOADER=$loader
+    export WINEPREFIX="$root/build/mingw64/wineprefix"
+fi
+
+reports="$root/$build/test-reports"
+compare="$root/$build/compare"
+rm -rf "$reports" "$compare"
+mkdir -p "$reports" "$compare/linux" "$compare/windows"
+export GTEST_OUTPUT="xml:Z:$reports/"
+
+# The Linux command line and the sample-disc tool, for the comparison.
+if [ ! -x build/default/cli/kestran ] || [ ! -x build/default/tools/make-sample-disc ]; then
+    cmake --preset default >/dev/null
+    cmake --build --preset default -j 2 --target kestran_cli make-sample-disc
+fi
+build/default/tools/make-sample-disc --data 700 --tracks 3 --track-length 900 \
+    "$compare/linux/disc.ccd" >/dev/null
+cp "$compare/linux/disc.ccd" "$compare/linux/disc.img" "$compare/windows/"
+build/default/cli/kestran -q -o -30 "$compare/linux/disc.ccd"
+
+# One display and one Wine session for everything that opens a window.
+export TEST_WINDOWS_BUILD="$build" TEST_WINDOWS_LOADER="$loader" TEST_WINDOWS_COMPARE="$compare"
+xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
+    set -u
+    "$TEST_WINDOWS_LOADER" wineboot --init >/dev/null 2>&1
+    ctest --test-dir "$TEST_WINDOWS_BUILD" --output-on-failure -j 1
+    status=$?
+    if [ $status -eq 0 ]; then
+        timeout 120 "$TEST_WINDOWS_LOADER" "$TEST_WINDOWS_BUILD/shell/kestran.exe" \
+            "Z:$TEST_WINDOWS_COMPARE/windows/disc.ccd" || status=$?
+    fi
+    timeout 60 wineserver -w || wineserver -k
+    exit $status
+' || fail "the Windows tests failed"
+
+# The tests really ran: every test program wrote its report, with tests and no failures.
+count=0
+for name in command_tail_test main_dialog_test program_test; do
+    report="$reports/$name.xml"
+    [ -f "$report" ] || fail "no report from $name"
+    tests=$(sed -n 's/.*<testsuites tests="\([0-9]*\)".*/\1/p' "$report" | head -n 1)
+    failures=$(sed -n 's/.*<testsuites tests="[0-9]*" failures="\([0-9]*\)".*/\1/p' "$report" | head -n 1)
+    [ "${tests:-0}" -gt 0 ] || fail "$name ran no test"
+    [ "${failures:-1}" -eq 0 ] || fail "$name reported failures"
+    count=$((count + tests))
+done
+
+for file in disc.img disc.old; do
+    cmp "$compare/linux/$file" "$compare/windows/$file" ||
+        fail "kestran.exe and the Linux command line wrote different $file"
+done
+echo "test-windows: $count Windows tests passed under $loader; kestran.exe matches the Linux output byte for byte; zip: $zip"

@@ -11,4 +11,5 @@ apt-get install -y -qq --no-install-recommends \
     build-essential cmake ninja-build clang libclang-rt-14-dev clang-format \
     googletest libgtest-dev libbenchmark-dev \
     g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick \
+    g++-mingw-w64-x86-64-posix wine64 \
     python3 >/dev/null

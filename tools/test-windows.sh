@@ -20,8 +20,9 @@ cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j 2
 (cd build/mingw && rm -f kestran-*-windows.zip && cpack -G ZIP >/dev/null)
 zip=$(ls build/mingw/kestran-*-windows.zip)
-unzip -l "$zip" | grep -q ' kestran.exe$' || fail "$zip has no kestran.exe"
-unzip -l "$zip" | grep -q ' README.md$' || fail "$zip has no README.md"
+contents=$(python3 -m zipfile -l "$zip")
+echo "$contents" | grep -q '^kestran.exe ' || fail "$zip has no kestran.exe"
+echo "$contents" | grep -q '^README.md ' || fail "$zip has no README.md"
 exe=build/mingw/shell/kestran.exe
 i686-w64-mingw32-objdump -f "$exe" | grep -q 'file format pei-i386' || fail "$exe is not PE32"
 i686-w64-mingw32-objdump -p "$exe" | grep -q 'Subsystem.*Windows GUI' || fail "$exe is not a GUI program"

@@ -23,31 +23,6 @@ namespace {
 
 constexpr int64_t kSector = 2352;
 
-std::string ScratchBase() {
-    struct stat info;
-    if (stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) && access("/dev/shm", W_OK) == 0) {
-        return "/dev/shm";
-    }
-    const char* tmp = getenv("TMPDIR");
-    return tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp";
-}
-
-int OpenUp(const char* path, const struct stat* info, int type, FTW*) {
-    if (type == FTW_D && !S_ISLNK(info->st_mode)) {
-        chmod(path, 0700);
-    }
-    return 0;
-}
-
-int RemoveEntry(const char* path, const struct stat*, int type, FTW*) {
-    if (type == FTW_DP) {
-        rmdir(path);
-    } else {
-        unlink(path);
-    }
-    return 0;
-}
-
 int ChownEntry(const char* path, const struct stat*, int, FTW*) {
     lchown(path, kNobody, kNoGroup);
     return 0;
@@ -88,35 +63,6 @@ void TestHost::ShowProgress(int32_t count) {
 
 Outcome OutcomeOf(const JobReport& report) {
     return Outcome{report.result, report.error, report.sectors, report.restored};
-}
-
-Folder::Folder() {
-    std::string pattern = ScratchBase() + "/kestran-fault-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) {
-        throw std::runtime_error("cannot make a scratch folder");
-    }
-    path_ = pattern;
-}
-
-Folder::~Folder() {
-    // Folders that a test made read-only must open up before their entries can go.
-    nftw(path_.c_str(), OpenUp, 16, FTW_PHYS);
-    nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
-std::vector<std::string> Folder::Names() const {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(path_.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(name);
-            }
-        }
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 Disc MakeDisc(const std::vector<Run>& runs, uint32_t seed, int32_t tail) {
@@ -173,11 +119,6 @@ Bytes Expected(const Disc& disc, int32_t shift) {
     return model::ExpectedImage(disc.image, disc.audio, shift);
 }
 
-bool Exists(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
-}
-
 Bytes Contents(const std::string& path, bool* present) {
     Bytes bytes;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -221,14 +162,6 @@ bool Holds(const std::string& path, const Bytes& bytes) {
     }
     close(fd);
     return same && n == 0 && done == bytes.size();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out) {
-        throw std::runtime_error("cannot write " + path);
-    }
 }
 
 bool RunInChild(const std::function<std::string()>& work, std::string* result) {

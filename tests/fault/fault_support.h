@@ -11,6 +11,7 @@
 
 #include "image_model.h"
 #include "job_host.h"
+#include "scratch_dir.h"
 #include "shift_job.h"
 
 namespace fault {
@@ -42,22 +43,9 @@ struct Outcome {
 
 Outcome OutcomeOf(const JobReport& report);
 
-// A fresh folder (on a RAM disk where there is one), removed with everything in it afterwards.
-class Folder {
-  public:
-    Folder();
-    ~Folder();
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    // The names in the folder, sorted.
-    std::vector<std::string> Names() const;
-
-  private:
-    std::string path_;
-};
+using Folder = testing_support::ScratchDir;
+using testing_support::Exists;
+using testing_support::WriteText;
 
 // A run of tracks of one kind.
 struct Run {
@@ -82,10 +70,8 @@ void WriteDisc(const Disc& disc, const std::string& controlPath, const std::stri
 // The image that shifting `disc` by `shift` samples must give.
 Bytes Expected(const Disc& disc, int32_t shift);
 
-bool Exists(const std::string& path);
 // Contents of a file; empty and `*present` false when it cannot be read.
 Bytes Contents(const std::string& path, bool* present = nullptr);
-void WriteText(const std::string& path, const std::string& text);
 // True when the file at `path` is readable and holds exactly `bytes` (compared piece by piece,
 // without reading it whole into memory).
 bool Holds(const std::string& path, const Bytes& bytes);

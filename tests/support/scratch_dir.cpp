@@ -1,6 +1,7 @@
 #include "scratch_dir.h"
 
 #include <dirent.h>
+#include <ftw.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,43 +13,49 @@ namespace testing_support {
 
 namespace {
 
-void RemoveTree(const std::string& path) {
+// A RAM disk where there is one: the tests write many images.
+std::string ScratchBase() {
+    const char* tmp = getenv("TMPDIR");
+    if (tmp != nullptr && tmp[0] != '\0') {
+        return tmp;
+    }
     struct stat info;
-    if (lstat(path.c_str(), &info) != 0) {
-        return;
+    if (stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) && access("/dev/shm", W_OK) == 0) {
+        return "/dev/shm";
     }
-    if (S_ISDIR(info.st_mode)) {
-        chmod(path.c_str(), 0700);
-        if (DIR* dir = opendir(path.c_str())) {
-            while (dirent* entry = readdir(dir)) {
-                std::string name = entry->d_name;
-                if (name != "." && name != "..") {
-                    RemoveTree(path + "/" + name);
-                }
-            }
-            closedir(dir);
-        }
-        rmdir(path.c_str());
+    return "/tmp";
+}
+
+int OpenUp(const char* path, const struct stat* info, int type, FTW*) {
+    if (type == FTW_D && !S_ISLNK(info->st_mode)) {
+        chmod(path, 0700);
+    }
+    return 0;
+}
+
+int RemoveEntry(const char* path, const struct stat*, int type, FTW*) {
+    if (type == FTW_DP) {
+        rmdir(path);
     } else {
-        unlink(path.c_str());
+        unlink(path);
     }
+    return 0;
 }
 
 }  // namespace
 
 ScratchDir::ScratchDir() {
-    const char* base = getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/kestran-test-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    std::string pattern = ScratchBase() + "/kestran-test-XXXXXX";
+    if (mkdtemp(&pattern[0]) == nullptr) {
+        throw std::runtime_error("cannot make a scratch folder");
     }
-    path_ = buffer.data();
+    path_ = pattern;
 }
 
 ScratchDir::~ScratchDir() {
-    RemoveTree(path_);
+    // Folders that a test made read-only must open up before their entries can go.
+    nftw(path_.c_str(), OpenUp, 16, FTW_PHYS);
+    nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 std::vector<std::string> ScratchDir::Names() const {

@@ -25,23 +25,39 @@ class File {
     // Reads up to `size` bytes; returns the number read (0 at the end), or -1 on failure.
     // A handle that is not open reads as empty.
     int32_t Read(void* buffer, int32_t size);
+    // Reads up to `size` bytes from `offset` on, as Read does, wherever the file position is
+    // (which it may move).
+    int32_t ReadAt(void* buffer, int64_t offset, int32_t size);
     // Writes all `size` bytes; false when the system wrote fewer or failed.
     bool Write(const void* data, int32_t size);
     // Moves the file position by `distance` bytes from where it is.
     bool SeekRelative(int32_t distance);
     // The size of the open file in bytes, or -1.
     int64_t Size();
-    // Copies `size` bytes from this file's position to `target`'s, in the kernel where the
-    // platform can, otherwise through `scratch`. Returns the number copied (fewer at the end of
-    // this file), or COPY_READ_FAILED / COPY_WRITE_FAILED with `LastError()` of that side set.
-    int64_t CopyTo(File& target, int64_t size, uint8_t* scratch, int32_t scratchSize);
+    // Appends `size` bytes of this file, from `sourceOffset` on, to `target` at its position: in
+    // the kernel where the platform can, otherwise through `scratch`, wherever this file's
+    // position is (which it may move). Returns the number copied (fewer at the end of this
+    // file), or COPY_READ_FAILED / COPY_WRITE_FAILED with `LastError()` of that side set.
+    int64_t CopyRange(File& target, int64_t sourceOffset, int64_t size, uint8_t* scratch,
+                      int32_t scratchSize);
+
+    // Allocates disk space for the first `size` bytes ahead of writing them, without changing
+    // the file's size, so that writes need not find room block by block. Only a hint: false
+    // where the system does not offer it, and the writes then find out whether room is left.
+    bool Preallocate(int64_t size);
+    // Frees the space allocated past the end of what was written.
+    bool ReleasePreallocation();
 
     int LastError() const { return lastError_; }
 
   private:
     intptr_t handle_ = -1;
     int lastError_ = 0;
-    bool inKernelCopy_ = true;
+#ifndef _WIN32
+    // The pipe that copies splice through, made at the first copy, closed with the file.
+    int pipe_[2] = {-1, -1};
+    bool spliceOffered_ = true;
+#endif
 };
 
 // A name exists when it opens for reading (and so is not a directory).

@@ -15,6 +15,15 @@ static int Descriptor(intptr_t handle) {
     return static_cast<int>(handle);
 }
 
+static void ClosePipe(int pipeEnds[2]) {
+    for (int i = 0; i < 2; ++i) {
+        if (pipeEnds[i] >= 0) {
+            close(pipeEnds[i]);
+            pipeEnds[i] = -1;
+        }
+    }
+}
+
 bool File::OpenForReading(const char* path) {
     Close();
     // Non-blocking, so that a FIFO under the name cannot hold the job waiting for a writer.
@@ -60,6 +69,8 @@ bool File::Close() {
     if (handle_ < 0) {
         return true;
     }
+    ClosePipe(pipe_);
+    spliceOffered_ = true;
     int result = close(Descriptor(handle_));
     handle_ = -1;
     if (result != 0 && errno != EINTR) {
@@ -77,6 +88,29 @@ int32_t File::Read(void* buffer, int32_t size) {
     while (done < size) {
         ssize_t n = read(Descriptor(handle_), static_cast<char*>(buffer) + done,
                          static_cast<size_t>(size - done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            lastError_ = errno;
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<int32_t>(n);
+    }
+    return done;
+}
+
+int32_t File::ReadAt(void* buffer, int64_t offset, int32_t size) {
+    if (handle_ < 0) {
+        return 0;
+    }
+    int32_t done = 0;
+    while (done < size) {
+        ssize_t n = pread(Descriptor(handle_), static_cast<char*>(buffer) + done,
+                          static_cast<size_t>(size - done), offset + done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -137,60 +171,98 @@ int64_t File::Size() {
     return info.st_size;
 }
 
-static bool IsWriteSideError(int code) {
-    return code == ENOSPC || code == EFBIG || code == EDQUOT || code == EROFS;
+// Codes by which the kernel declines to copy between two files, rather than failing to.
+static bool IsDeclined(int code) {
+    return code == ENOSYS || code == EXDEV || code == EINVAL || code == EOPNOTSUPP ||
+           code == ETXTBSY || code == EPERM;
 }
 
-static int64_t CopyInKernel(int from, int to, int64_t size) {
-#ifdef SYS_copy_file_range
-    return syscall(SYS_copy_file_range, from, nullptr, to, nullptr, static_cast<size_t>(size), 0u);
-#else
-    (void)from;
-    (void)to;
-    (void)size;
-    errno = ENOSYS;
-    return -1;
-#endif
+// The most an unprivileged process may make a pipe hold (fs.pipe-max-size by default).
+constexpr int kPipeSize = 1 << 20;
+
+enum class Copied { All, End, ReadFailed, WriteFailed, Declined };
+
+// Moves [from + *done, from + size) of `in` to the end of `out` through the pipe, one fill and
+// one drain at a time. The pipe is empty between calls, so a fill never waits for room.
+static Copied SpliceThroughPipe(int in, int out, int pipeEnds[2], int64_t from, int64_t size,
+                                int64_t* done, int* code) {
+    if (pipeEnds[0] < 0) {
+        if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+            *code = errno;
+            return Copied::Declined;
+        }
+        fcntl(pipeEnds[1], F_SETPIPE_SZ, kPipeSize);  // a smaller pipe only takes more steps
+    }
+    int64_t capacity = fcntl(pipeEnds[1], F_GETPIPE_SZ);
+    if (capacity <= 0) {
+        capacity = 64 * 1024;
+    }
+    while (*done < size) {
+        int64_t want = size - *done < capacity ? size - *done : capacity;
+        loff_t offset = from + *done;
+        ssize_t held = splice(in, &offset, pipeEnds[1], nullptr, static_cast<size_t>(want), 0);
+        if (held == 0) {
+            return Copied::End;
+        }
+        if (held < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            *code = errno;
+            return IsDeclined(errno) ? Copied::Declined : Copied::ReadFailed;
+        }
+        while (held > 0) {
+            ssize_t n = splice(pipeEnds[0], nullptr, out, nullptr, static_cast<size_t>(held), 0);
+            if (n > 0) {
+                held -= n;
+                *done += n;
+                continue;
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            *code = n == 0 ? ENOSPC : errno;
+            // What the pipe still holds is read again from the source if the copy goes on.
+            ClosePipe(pipeEnds);
+            return n < 0 && IsDeclined(errno) ? Copied::Declined : Copied::WriteFailed;
+        }
+    }
+    return Copied::All;
 }
 
-// copy_file_range copies 64 KiB per step from where a call starts; steps that start on 64 KiB
-// boundaries of the file copy measurably faster (bench/run.sh, mixed-mode image).
-constexpr int64_t kKernelCopyStep = 64 * 1024;
-
-int64_t File::CopyTo(File& target, int64_t size, uint8_t* scratch, int32_t scratchSize) {
+int64_t File::CopyRange(File& target, int64_t sourceOffset, int64_t size, uint8_t* scratch,
+                        int32_t scratchSize) {
+    if (handle_ < 0) {
+        return 0;
+    }
+    if (target.handle_ < 0) {
+        target.lastError_ = EBADF;
+        return COPY_WRITE_FAILED;
+    }
     int64_t done = 0;
-    const off_t start = inKernelCopy_ ? lseek(Descriptor(handle_), 0, SEEK_CUR) : -1;
-    while (inKernelCopy_ && done < size) {
-        int64_t want = size - done;
-        int64_t toStep =
-            start < 0 ? kKernelCopyStep : kKernelCopyStep - (start + done) % kKernelCopyStep;
-        if (toStep < kKernelCopyStep && want > toStep) {
-            want = toStep;
+    int code = 0;
+    if (spliceOffered_) {
+        switch (SpliceThroughPipe(Descriptor(handle_), Descriptor(target.handle_), pipe_,
+                                  sourceOffset, size, &done, &code)) {
+            case Copied::All:
+            case Copied::End:
+                return done;
+            case Copied::ReadFailed:
+                lastError_ = code;
+                return COPY_READ_FAILED;
+            case Copied::WriteFailed:
+                target.lastError_ = code;
+                return COPY_WRITE_FAILED;
+            case Copied::Declined:
+                // Not offered between these files: go through user memory from here on.
+                spliceOffered_ = false;
+                ClosePipe(pipe_);
+                break;
         }
-        int64_t n = CopyInKernel(Descriptor(handle_), Descriptor(target.handle_), want);
-        if (n > 0) {
-            done += n;
-            continue;
-        }
-        if (n == 0) {
-            return done;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        // Not offered between these files: go through user memory from here on.
-        if (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP ||
-            errno == ETXTBSY || errno == EPERM) {
-            inKernelCopy_ = false;
-            break;
-        }
-        lastError_ = errno;
-        target.lastError_ = errno;
-        return IsWriteSideError(errno) ? COPY_WRITE_FAILED : COPY_READ_FAILED;
     }
     while (done < size) {
         int32_t chunk = size - done < scratchSize ? static_cast<int32_t>(size - done) : scratchSize;
-        int32_t n = Read(scratch, chunk);
+        int32_t n = ReadAt(scratch, sourceOffset + done, chunk);
         if (n < 0) {
             return COPY_READ_FAILED;
         }
@@ -203,6 +275,25 @@ int64_t File::CopyTo(File& target, int64_t size, uint8_t* scratch, int32_t scrat
         done += n;
     }
     return done;
+}
+
+bool File::Preallocate(int64_t size) {
+    // Past the end of the file, so that its size still says how much was written.
+    if (handle_ < 0 || fallocate(Descriptor(handle_), FALLOC_FL_KEEP_SIZE, 0, size) != 0) {
+        lastError_ = handle_ < 0 ? EBADF : errno;
+        return false;
+    }
+    return true;
+}
+
+bool File::ReleasePreallocation() {
+    // Cutting a file to its own size frees what was allocated past its end.
+    int64_t size = Size();
+    if (size < 0 || ftruncate(Descriptor(handle_), size) != 0) {
+        lastError_ = size < 0 ? lastError_ : errno;
+        return false;
+    }
+    return true;
 }
 
 bool FileExists(const char* path) {

@@ -71,6 +71,19 @@ int32_t File::Read(void* buffer, int32_t size) {
     return done;
 }
 
+int32_t File::ReadAt(void* buffer, int64_t offset, int32_t size) {
+    if (handle_ == -1) {
+        return 0;
+    }
+    LARGE_INTEGER position;
+    position.QuadPart = offset;
+    if (!SetFilePointerEx(Native(handle_), position, NULL, FILE_BEGIN)) {
+        lastError_ = static_cast<int>(GetLastError());
+        return -1;
+    }
+    return Read(buffer, size);
+}
+
 bool File::Write(const void* data, int32_t size) {
     if (handle_ == -1) {
         lastError_ = ERROR_INVALID_HANDLE;
@@ -111,11 +124,12 @@ int64_t File::Size() {
     return size.QuadPart;
 }
 
-int64_t File::CopyTo(File& target, int64_t size, uint8_t* scratch, int32_t scratchSize) {
+int64_t File::CopyRange(File& target, int64_t sourceOffset, int64_t size, uint8_t* scratch,
+                        int32_t scratchSize) {
     int64_t done = 0;
     while (done < size) {
         int32_t chunk = size - done < scratchSize ? static_cast<int32_t>(size - done) : scratchSize;
-        int32_t n = Read(scratch, chunk);
+        int32_t n = ReadAt(scratch, sourceOffset + done, chunk);
         if (n < 0) {
             return COPY_READ_FAILED;
         }
@@ -128,6 +142,14 @@ int64_t File::CopyTo(File& target, int64_t size, uint8_t* scratch, int32_t scrat
         done += n;
     }
     return done;
+}
+
+bool File::Preallocate(int64_t) {
+    return false;
+}
+
+bool File::ReleasePreallocation() {
+    return true;
 }
 
 bool FileExists(const char* path) {

@@ -1,22 +1,24 @@
 #include "sector_rewriter.h"
 
-#include <string.h>
-
 #include "file.h"
 #include "job_host.h"
 
 namespace {
 
-// Silence that ends a region whose audio moved toward the start.
+// Silence at the edge of a region, where its audio moved away from.
 const uint8_t kSilence[MAX_BYTE_SHIFT] = {};
 
-// The audio region being written: how many of its bytes came in and how many went out.
-struct Region {
-    bool open = false;
-    int64_t bytesIn = 0;
-    int64_t bytesOut = 0;
-};
+int64_t Smaller(int64_t a, int64_t b) {
+    return a < b ? a : b;
+}
 
+int64_t Larger(int64_t a, int64_t b) {
+    return a > b ? a : b;
+}
+
+// Writes the target from start to end with File::CopyRange. Audio is shifted by where the source
+// is read from, not by moving bytes in memory; only silence is written from memory. Positions
+// are byte offsets in the image.
 class Rewriter {
   public:
     Rewriter(File& source, File& target, int32_t byteShift, WorkArea& work)
@@ -26,94 +28,90 @@ class Rewriter {
     int32_t error = 0;
     int32_t audioRegions = 0;
 
-    uint8_t* ReadArea() { return work_.bytes + LEAD_IN_SIZE; }
-    bool RegionOpen() const { return region_.open; }
+    // Data sectors [from, to): unchanged, after the open region ends before them.
+    bool Data(int64_t from, int64_t to) { return CloseRegion() && Copy(from, to - from); }
 
-    void OpenRegion() {
-        region_ = Region();
-        region_.open = true;
-        ++audioRegions;
-        // What a positive shift holds back starts as silence.
-        memset(work_.bytes, 0, LEAD_IN_SIZE);
+    // Audio sectors [from, to), in the region open since `regionStart_` or opening at `from`.
+    bool Audio(int64_t from, int64_t to) {
+        if (!regionOpen_) {
+            regionOpen_ = true;
+            regionStart_ = from;
+            ++audioRegions;
+        }
+        regionEnd_ = to;
+        if (byteShift_ >= 0) {
+            // The region's first byteShift bytes are dropped; the rest moves toward the start.
+            int64_t kept = Larger(from, Smaller(to, regionStart_ + byteShift_));
+            return Check(from, kept - from) && Copy(kept, to - kept);
+        }
+        // The region starts with -byteShift bytes of silence; its source follows that far behind.
+        int64_t heard = Larger(from, Smaller(to, regionStart_ - byteShift_));
+        return Write(kSilence, heard - from) && Copy(heard + byteShift_, to - heard);
     }
 
-    // Writes what the region still owes: the silence behind audio that moved toward the start.
+    // Ends the open region after its last audio sector: writes the silence still owed where audio
+    // moved toward the start, or reads the bytes that audio moving toward the end pushed out.
     bool CloseRegion() {
-        if (!region_.open) {
+        if (!regionOpen_) {
             return true;
         }
-        region_.open = false;
-        return Write(kSilence, static_cast<int32_t>(region_.bytesIn - region_.bytesOut));
-    }
-
-    // Audio of the open region, `size` bytes in the read area.
-    bool EmitAudio(int32_t size) {
-        uint8_t* audio = ReadArea();
+        regionOpen_ = false;
         if (byteShift_ >= 0) {
-            int64_t skip = byteShift_ - region_.bytesIn;
-            skip = skip < 0 ? 0 : (skip > size ? size : skip);
-            region_.bytesIn += size;
-            region_.bytesOut += size - skip;
-            return Write(audio + skip, static_cast<int32_t>(size - skip));
+            return Write(kSilence, Smaller(byteShift_, regionEnd_ - regionStart_));
         }
-        // The held-back bytes stand right before the new ones; the last `delay` bytes of both
-        // together are held back for the next read.
-        int32_t delay = -byteShift_;
-        region_.bytesIn += size;
-        region_.bytesOut += size;
-        if (!Write(audio - delay, size)) {
-            return false;
-        }
-        memmove(audio - delay, audio + size - delay, static_cast<size_t>(delay));
-        return true;
-    }
-
-    bool ReadAudio(int32_t size) {
-        int32_t got = source_.Read(ReadArea(), size);
-        if (got != size) {
-            Fail(RewriteStatus::ReadFailed, got < 0 ? source_.LastError() : 0);
-            return false;
-        }
-        return true;
-    }
-
-    bool CopyData(int64_t size) {
-        int64_t copied = source_.CopyTo(target_, size, work_.bytes, sizeof(work_.bytes));
-        if (copied == COPY_WRITE_FAILED) {
-            Fail(RewriteStatus::WriteFailed, target_.LastError());
-            return false;
-        }
-        if (copied != size) {
-            Fail(RewriteStatus::ReadFailed, copied < 0 ? source_.LastError() : 0);
-            return false;
-        }
-        return true;
+        int64_t dropped = Larger(regionStart_, regionEnd_ + byteShift_);
+        return Check(dropped, regionEnd_ - dropped);
     }
 
   private:
-    bool Write(const uint8_t* data, int32_t size) {
-        if (size == 0 || target_.Write(data, size)) {
+    bool Copy(int64_t from, int64_t size) {
+        if (size == 0) {
             return true;
         }
-        Fail(RewriteStatus::WriteFailed, target_.LastError());
-        return false;
+        int64_t copied = source_.CopyRange(target_, from, size, work_.bytes, sizeof(work_.bytes));
+        if (copied == COPY_WRITE_FAILED) {
+            return Fail(RewriteStatus::WriteFailed, target_.LastError());
+        }
+        if (copied != size) {
+            return Fail(RewriteStatus::ReadFailed, copied < 0 ? source_.LastError() : 0);
+        }
+        return true;
     }
 
-    void Fail(RewriteStatus failure, int32_t code) {
+    // Reads bytes that the shift drops (at most MAX_BYTE_SHIFT), so that a source cut short or
+    // unreadable there fails the job as anywhere else.
+    bool Check(int64_t from, int64_t size) {
+        if (size == 0) {
+            return true;
+        }
+        int32_t got = source_.ReadAt(work_.bytes, from, static_cast<int32_t>(size));
+        if (got != size) {
+            return Fail(RewriteStatus::ReadFailed, got < 0 ? source_.LastError() : 0);
+        }
+        return true;
+    }
+
+    bool Write(const uint8_t* data, int64_t size) {
+        if (size == 0 || target_.Write(data, static_cast<int32_t>(size))) {
+            return true;
+        }
+        return Fail(RewriteStatus::WriteFailed, target_.LastError());
+    }
+
+    bool Fail(RewriteStatus failure, int32_t code) {
         status = failure;
         error = code;
+        return false;
     }
 
     File& source_;
     File& target_;
     int32_t byteShift_;
     WorkArea& work_;
-    Region region_;
+    bool regionOpen_ = false;
+    int64_t regionStart_ = 0;
+    int64_t regionEnd_ = 0;
 };
-
-int64_t Smaller(int64_t a, int64_t b) {
-    return a < b ? a : b;
-}
 
 }  // namespace
 
@@ -131,6 +129,10 @@ RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
     // Sector numbers stay below END_SENTINEL, so the sentinel is never passed.
     const int64_t total = Smaller(size / SECTOR_SIZE, END_SENTINEL - 1);
     host.RewriteStarting(total);
+    if (total > 0) {
+        // A hint: where there is no room, the writes find that out as they would anyway.
+        target.Preallocate(total * SECTOR_SIZE);
+    }
 
     int64_t i = 0;
     int32_t k = 0;
@@ -144,18 +146,11 @@ RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
         // The class holds until the sector where the next boundary is passed.
         int64_t nextBoundary = list[k] > i + 1 ? list[k] : i + 1;
         int64_t nextProgress = (i / PROGRESS_INTERVAL + 1) * PROGRESS_INTERVAL;
-        int64_t runEnd = Smaller(Smaller(nextBoundary, nextProgress), total);
-
-        if (audio) {
-            if (!rewriter.RegionOpen()) {
-                rewriter.OpenRegion();
-            }
-            runEnd = Smaller(runEnd, i + chunkSectors);
-            int32_t bytes = static_cast<int32_t>(runEnd - i) * SECTOR_SIZE;
-            if (!rewriter.ReadAudio(bytes) || !rewriter.EmitAudio(bytes)) {
-                break;
-            }
-        } else if (!rewriter.CloseRegion() || !rewriter.CopyData((runEnd - i) * SECTOR_SIZE)) {
+        int64_t runEnd =
+            Smaller(Smaller(nextBoundary, nextProgress), Smaller(total, i + chunkSectors));
+        int64_t from = i * SECTOR_SIZE;
+        int64_t to = runEnd * SECTOR_SIZE;
+        if (!(audio ? rewriter.Audio(from, to) : rewriter.Data(from, to))) {
             break;
         }
         i = runEnd;
@@ -169,9 +164,11 @@ RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
             }
         }
     }
-    // A cancel or the end of the image flushes the audio still held back.
+    // A cancel or the end of the image ends the open region there, as a data sector would.
     if (rewriter.status == RewriteStatus::Finished && rewriter.CloseRegion() && cancelled) {
         rewriter.status = RewriteStatus::Cancelled;
+        // The target stays, shorter than the room set aside for it.
+        target.ReleasePreallocation();
     }
     return {rewriter.status, static_cast<int32_t>(i), static_cast<int32_t>(total),
             rewriter.audioRegions, rewriter.error};

@@ -8,20 +8,16 @@
 class File;
 class JobHost;
 
-// Sectors read into user memory per system call; a divisor of PROGRESS_INTERVAL. Larger reads
-// are cheaper, but on Windows jobs can nest inside the message pump on a 1 MiB stack.
-#ifdef _WIN32
-constexpr int32_t CHUNK_SECTORS = 64;
-#else
-constexpr int32_t CHUNK_SECTORS = 256;
-#endif
-// Room before the sectors read, for the audio that a positive shift (negative byte shift) holds
-// back from one read to the next.
-constexpr int32_t LEAD_IN_SIZE = 4 * SECTOR_SIZE;
+// Most sectors that one copy between the files covers; runs end at progress points anyway.
+constexpr int32_t CHUNK_SECTORS = PROGRESS_INTERVAL;
+// Copies go through this buffer where the system cannot copy between the files itself; the
+// bytes that a shift drops from a region are read into it, so that every byte is read.
+constexpr int32_t WORK_SECTORS = 64;
 
 struct WorkArea {
-    uint8_t bytes[LEAD_IN_SIZE + CHUNK_SECTORS * SECTOR_SIZE];
+    uint8_t bytes[WORK_SECTORS * SECTOR_SIZE];
 };
+static_assert(sizeof(WorkArea) >= MAX_BYTE_SHIFT, "the dropped bytes of a region must fit");
 
 enum class RewriteStatus { Finished, Cancelled, ReadFailed, WriteFailed };
 
@@ -33,12 +29,13 @@ struct RewriteOutcome {
     int32_t error;         // the system's code when a read or write failed
 };
 
-// Rewrites `source` (open at its start) into `target` (open, empty). Within each run of audio
-// sectors the output is the run's bytes from `byteShift` on followed by silence (byteShift > 0),
-// or silence followed by the run without its last -byteShift bytes (byteShift < 0). Data
-// sectors are copied unchanged. A trailing partial sector is not copied. Every
-// PROGRESS_INTERVAL sectors it shows progress, pumps messages and stops if the host's busy flag
-// is clear. `chunkSectors` (1..CHUNK_SECTORS) is for tests that force small reads.
+// Rewrites `source` into `target` (open, empty), which is written from start to end; where the
+// source's file position stands does not matter. |byteShift| is at most MAX_BYTE_SHIFT. Within each
+// run of audio sectors the output is the run's bytes from `byteShift` on followed by silence
+// (byteShift > 0), or silence followed by the run without its last -byteShift bytes
+// (byteShift < 0). Data sectors are copied unchanged. A trailing partial sector is not copied.
+// Every PROGRESS_INTERVAL sectors it shows progress, pumps messages and stops if the host's busy
+// flag is clear. `chunkSectors` (1..CHUNK_SECTORS) is for tests that force small copies.
 RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
                               const BoundaryList& list, WorkArea& work, JobHost& host,
                               int32_t chunkSectors = CHUNK_SECTORS);

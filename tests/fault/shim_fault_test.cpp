@@ -1,9 +1,10 @@
 // Faults that the operating system cannot be made to give on cue: an I/O error on the nth read,
-// copy, write or close of a job, interrupted calls and short transfers. Failures must put the
-// original back under the image name; interruptions and short transfers must change nothing in
-// the result.
+// splice, write or close of a job, interrupted calls and short transfers, splicing that the
+// system declines. Failures must put the original back under the image name; interruptions,
+// short transfers and a declined splice or preallocation must change nothing in the result.
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <set>
 
@@ -48,10 +49,16 @@ const char* Name(Call call) {
     switch (call) {
         case Call::Read:
             return "source read";
-        case Call::Copy:
-            return "copy_file_range";
+        case Call::SpliceIn:
+            return "splice from the source";
+        case Call::SpliceOut:
+            return "splice to the target";
         case Call::Write:
             return "target write";
+        case Call::Preallocate:
+            return "fallocate";
+        case Call::Release:
+            return "ftruncate";
         case Call::Close:
             return "close";
         case Call::ControlRead:
@@ -84,8 +91,9 @@ TEST(InjectedFaults, AFailedCallAnywherePutsTheImageBack) {
     };
     const Case cases[] = {
         {Call::Read, EIO, ShiftResult::ReadFailed},
-        {Call::Copy, EIO, ShiftResult::ReadFailed},
-        {Call::Copy, ENOSPC, ShiftResult::WriteFailed},
+        {Call::SpliceIn, EIO, ShiftResult::ReadFailed},
+        {Call::SpliceOut, EIO, ShiftResult::WriteFailed},
+        {Call::SpliceOut, ENOSPC, ShiftResult::WriteFailed},
         {Call::Write, EIO, ShiftResult::WriteFailed},
         {Call::Write, ENOSPC, ShiftResult::WriteFailed},
         {Call::Close, EIO, ShiftResult::WriteFailed},
@@ -125,14 +133,11 @@ TEST(InjectedFaults, InterruptedAndShortCallsGiveTheSameImage) {
         int nth;
     };
     const Case cases[] = {
-        {Call::Read, Fault::Interrupt, 2},
-        {Call::Copy, Fault::Interrupt, 1},
-        {Call::Write, Fault::Interrupt, 3},
-        {Call::Close, Fault::Interrupt, 1},
-        {Call::Read, Fault::Short, 1},
-        {Call::Copy, Fault::Short, 1},
-        {Call::Write, Fault::Short, 1},
-        {Call::ControlRead, Fault::Short, 1},
+        {Call::Read, Fault::Interrupt, 2},        {Call::SpliceIn, Fault::Interrupt, 3},
+        {Call::SpliceOut, Fault::Interrupt, 2},   {Call::Write, Fault::Interrupt, 2},
+        {Call::Close, Fault::Interrupt, 1},       {Call::Read, Fault::Short, 1},
+        {Call::SpliceIn, Fault::Short, 1},        {Call::SpliceOut, Fault::Short, 1},
+        {Call::Write, Fault::Short, 1},           {Call::ControlRead, Fault::Short, 1},
         {Call::ControlRead, Fault::Interrupt, 2},
     };
     for (const Case& c : cases) {
@@ -151,18 +156,129 @@ TEST(InjectedFaults, InterruptedAndShortCallsGiveTheSameImage) {
     }
 }
 
-TEST(InjectedFaults, AKernelCopyThatIsNotOfferedFallsBackToPlainCopying) {
-    for (int error : {ENOSYS, EXDEV, EOPNOTSUPP, EINVAL}) {
+// A splice declined at the first call, in the middle or at the last, on either side: the copy
+// goes on through memory from the byte where splicing stopped, what the pipe held included.
+TEST(InjectedFaults, ASpliceThatIsNotOfferedFallsBackToPlainCopying) {
+    for (Call call : {Call::SpliceIn, Call::SpliceOut}) {
+        const int calls = CleanCalls(call);
+        ASSERT_GE(calls, 3) << Name(call);
+        for (int error : {ENOSYS, EXDEV, EOPNOTSUPP, EINVAL}) {
+            for (int nth : std::set<int>{1, (calls + 1) / 2, calls}) {
+                SCOPED_TRACE(std::string(Name(call)) + " " + std::to_string(nth) + " of " +
+                             std::to_string(calls) + " declined: " + strerror(error));
+                Folder folder;
+                Disc disc = TestDisc();
+                fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+
+                JobRun run = JobWith(folder, {{call, nth, Fault::Fail, error}});
+                EXPECT_TRUE(run.delivered);
+                EXPECT_EQ(run.result, ShiftResult::Done);
+                EXPECT_TRUE(fault::Contents(folder / "disc.img") == fault::Expected(disc, -30));
+                EXPECT_TRUE(fault::Contents(folder / "disc.old") == disc.image);
+            }
+        }
+    }
+}
+
+// Once splicing is declined, reads and writes through memory carry the image, and their
+// failures must still put it back.
+TEST(InjectedFaults, AFailedCallOfThePlainCopyPutsTheImageBack) {
+    struct Case {
+        Call call;
+        int error;
+        ShiftResult expected;
+    };
+    const Case cases[] = {
+        {Call::Read, EIO, ShiftResult::ReadFailed},
+        {Call::Write, EIO, ShiftResult::WriteFailed},
+        {Call::Write, ENOSPC, ShiftResult::WriteFailed},
+    };
+    for (const Case& c : cases) {
+        // The reads and writes that a job declined from its first splice makes.
+        int calls = 0;
+        {
+            Folder folder;
+            Disc disc = TestDisc();
+            fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+            JobWith(folder, {{Call::SpliceIn, 1, Fault::Fail, EINVAL}});
+            calls = shim::Calls(c.call);
+        }
+        ASSERT_GE(calls, 3) << Name(c.call);
+        for (int nth : std::set<int>{1, (calls + 1) / 2, calls}) {
+            SCOPED_TRACE(std::string(Name(c.call)) + " " + std::to_string(nth) + " of " +
+                         std::to_string(calls) + " fails with " + strerror(c.error));
+            Folder folder;
+            Disc disc = TestDisc();
+            fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+
+            JobRun run = JobWith(folder, {{Call::SpliceIn, 1, Fault::Fail, EINVAL},
+                                          {c.call, nth, Fault::Fail, c.error}});
+            EXPECT_TRUE(run.delivered);
+            EXPECT_EQ(run.result, c.expected);
+            EXPECT_EQ(run.report.error, c.error);
+            EXPECT_TRUE(run.report.restored);
+            EXPECT_TRUE(fault::Contents(folder / "disc.img") == disc.image);
+            EXPECT_EQ(folder.Names(), kDiscOnly);
+        }
+    }
+}
+
+// Preallocation is a hint: without it the job writes the same image.
+TEST(InjectedFaults, AFailedPreallocationChangesNothing) {
+    for (int error : {EOPNOTSUPP, ENOSPC, EIO}) {
         SCOPED_TRACE(strerror(error));
         Folder folder;
         Disc disc = TestDisc();
         fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
 
-        JobRun run = JobWith(folder, {{Call::Copy, 1, Fault::Fail, error}});
+        JobRun run = JobWith(folder, {{Call::Preallocate, 1, Fault::Fail, error}});
         EXPECT_TRUE(run.delivered);
         EXPECT_EQ(run.result, ShiftResult::Done);
         EXPECT_TRUE(fault::Contents(folder / "disc.img") == fault::Expected(disc, -30));
         EXPECT_TRUE(fault::Contents(folder / "disc.old") == disc.image);
+    }
+}
+
+// Stops the job at the first progress point, as a close request would.
+class CancellingHost : public fault::TestHost {
+  public:
+    CancellingHost() : TestHost("-30") {}
+    int32_t BusyFlag() override { return 0; }
+};
+
+// A cancelled job keeps the image it wrote so far, which is shorter than the room allocated for
+// the whole image ahead of the writes: that room must be given back, and failing to give it back
+// must not change the image.
+TEST(InjectedFaults, ACancelledJobKeepsNoRoomPastItsImage) {
+    for (bool releaseFails : {false, true}) {
+        SCOPED_TRACE(releaseFails ? "ftruncate fails" : "ftruncate works");
+        Folder folder;
+        Disc disc = fault::MakeDisc({{false, 100}, {true, 1900}}, 5);
+        fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+
+        CancellingHost host;
+        std::vector<shim::Injection> injections;
+        if (releaseFails) {
+            injections.push_back({Call::Release, 1, Fault::Fail, EIO});
+        }
+        shim::Arm(injections, folder / "disc.img", folder / "disc.ccd");
+        ShiftResult result = RunShiftJob(host, (folder / "disc.ccd").c_str(), nullptr);
+        shim::Disarm();
+        EXPECT_TRUE(shim::Delivered());
+        EXPECT_EQ(result, ShiftResult::Cancelled);
+
+        const size_t kept = static_cast<size_t>(PROGRESS_INTERVAL) * SECTOR_SIZE;
+        Disc head = disc;
+        head.image.resize(kept);
+        head.audio.resize(PROGRESS_INTERVAL);
+        EXPECT_TRUE(fault::Contents(folder / "disc.img") == fault::Expected(head, -30));
+        EXPECT_TRUE(fault::Contents(folder / "disc.old") == disc.image);
+        struct stat info;
+        ASSERT_EQ(stat((folder / "disc.img").c_str(), &info), 0);
+        if (!releaseFails) {
+            // Blocks of the image itself, and at most a few for the file system's own records.
+            EXPECT_LT(info.st_blocks * 512, static_cast<int64_t>(kept) + 64 * 1024);
+        }
     }
 }
 

@@ -12,7 +12,10 @@
 
 extern "C" {
 ssize_t __real_read(int fd, void* buffer, size_t count);
+ssize_t __real_pread64(int fd, void* buffer, size_t count, off64_t offset);
 ssize_t __real_write(int fd, const void* data, size_t count);
+int __real_fallocate64(int fd, int mode, off64_t offset, off64_t length);
+int __real_ftruncate64(int fd, off64_t length);
 ssize_t __real_splice(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t count,
                       unsigned int flags);
 int __real_close(int fd);
@@ -134,54 +137,79 @@ bool Delivered() {
 using shim::Action;
 using shim::Call;
 
+namespace shim {
+namespace {
+
+// Decides a transfer of `*count` bytes of kind `call` (Count: not one of the job's); false when
+// it is to fail, otherwise `*count` may be shortened.
+bool Transfer(Call call, size_t* count) {
+    if (!state.armed || call == Call::Count) {
+        return true;
+    }
+    Action action = Decide(call);
+    if (action == Action::Shorten) {
+        *count = Shortened(*count);
+    }
+    return action != Action::Fail;
+}
+
+Call SourceRead(int fd) {
+    return SameFile(fd, state.source) ? Call::Read : Call::Count;
+}
+
+}  // namespace
+}  // namespace shim
+
 extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t count) {
-    if (shim::state.armed) {
-        Call call = shim::SameFile(fd, shim::state.source)    ? Call::Read
-                    : shim::SameFile(fd, shim::state.control) ? Call::ControlRead
-                                                              : Call::Count;
-        if (call != Call::Count) {
-            Action action = shim::Decide(call);
-            if (action == Action::Fail) {
-                return -1;
-            }
-            if (action == Action::Shorten) {
-                count = shim::Shortened(count);
-            }
-        }
+    Call call = !shim::state.armed                        ? Call::Count
+                : shim::SameFile(fd, shim::state.control) ? Call::ControlRead
+                                                          : shim::SourceRead(fd);
+    if (!shim::Transfer(call, &count)) {
+        return -1;
     }
     return __real_read(fd, buffer, count);
 }
 
+extern "C" ssize_t __wrap_pread64(int fd, void* buffer, size_t count, off64_t offset) {
+    if (!shim::Transfer(shim::state.armed ? shim::SourceRead(fd) : Call::Count, &count)) {
+        return -1;
+    }
+    return __real_pread64(fd, buffer, count, offset);
+}
+
 extern "C" ssize_t __wrap_write(int fd, const void* data, size_t count) {
-    if (shim::state.armed && shim::IsTarget(fd)) {
-        Action action = shim::Decide(Call::Write);
-        if (action == Action::Fail) {
-            return -1;
-        }
-        if (action == Action::Shorten) {
-            count = shim::Shortened(count);
-        }
+    Call call = shim::state.armed && shim::IsTarget(fd) ? Call::Write : Call::Count;
+    if (!shim::Transfer(call, &count)) {
+        return -1;
     }
     return __real_write(fd, data, count);
 }
 
 extern "C" ssize_t __wrap_splice(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t count,
                                  unsigned int flags) {
-    if (shim::state.armed) {
-        Call call = shim::SameFile(in, shim::state.source) ? Call::Read
-                    : shim::IsTarget(out)                  ? Call::Write
-                                                           : Call::Count;
-        if (call != Call::Count) {
-            Action action = shim::Decide(call);
-            if (action == Action::Fail) {
-                return -1;
-            }
-            if (action == Action::Shorten) {
-                count = shim::Shortened(count);
-            }
-        }
+    Call call = !shim::state.armed                       ? Call::Count
+                : shim::SameFile(in, shim::state.source) ? Call::SpliceIn
+                : shim::IsTarget(out)                    ? Call::SpliceOut
+                                                         : Call::Count;
+    if (!shim::Transfer(call, &count)) {
+        return -1;
     }
     return __real_splice(in, inOffset, out, outOffset, count, flags);
+}
+
+extern "C" int __wrap_fallocate64(int fd, int mode, off64_t offset, off64_t length) {
+    if (shim::state.armed && shim::IsTarget(fd) &&
+        shim::Decide(Call::Preallocate) == Action::Fail) {
+        return -1;
+    }
+    return __real_fallocate64(fd, mode, offset, length);
+}
+
+extern "C" int __wrap_ftruncate64(int fd, off64_t length) {
+    if (shim::state.armed && shim::IsTarget(fd) && shim::Decide(Call::Release) == Action::Fail) {
+        return -1;
+    }
+    return __real_ftruncate64(fd, length);
 }
 
 extern "C" int __wrap_close(int fd) {
@@ -231,16 +259,6 @@ extern "C" long __wrap_syscall(long number, ...) {
         word = va_arg(list, long);
     }
     va_end(list);
-    if (shim::state.armed && number == SYS_copy_file_range &&
-        shim::SameFile(static_cast<int>(a[0]), shim::state.source)) {
-        Action action = shim::Decide(Call::Copy);
-        if (action == Action::Fail) {
-            return -1;
-        }
-        if (action == Action::Shorten) {
-            a[4] = static_cast<long>(shim::Shortened(static_cast<size_t>(a[4])));
-        }
-    }
     if (shim::state.armed && number == SYS_renameat2 &&
         shim::Decide(Call::Rename) == Action::Fail) {
         return -1;

@@ -1,6 +1,6 @@
 // Fails chosen system calls of a job on cue, where the operating system cannot be made to: the
-// test executable is linked with --wrap for read, write, splice, close, open64, rename and syscall
-// (copy_file_range, renameat2).
+// test executable is linked with --wrap for read, pread64, write, splice, fallocate64,
+// ftruncate64, close, open64, rename and syscall (renameat2).
 #pragma once
 
 #include <sys/types.h>
@@ -11,9 +11,12 @@
 namespace shim {
 
 enum class Call {
-    Read,          // read or splice from the source, the image's inode under whatever name
-    Copy,          // copy_file_range from the source
-    Write,         // write or splice to the new image
+    Read,          // read or pread of the source, the image's inode under whatever name
+    SpliceIn,      // splice from the source into a pipe
+    SpliceOut,     // splice from a pipe into the new image
+    Write,         // write to the new image
+    Preallocate,   // fallocate on the new image
+    Release,       // ftruncate of the new image
     Close,         // of the new image
     ControlRead,   // of the control file
     SourceOpen,    // the backup opened for reading once it exists

@@ -123,7 +123,7 @@ run_one() {
             timed "cp.$name" cp "$image" "$copy" && check "$image" "$copy" 0
             ;;
         dd)
-            # A plain copy through user memory, with kestran's read size, for reference.
+            # A plain copy through user memory, for reference: what kestran no longer does.
             timed "dd.$name" dd if="$image" of="$copy" bs=$((256 * SECTOR_SIZE)) status=none &&
                 check "$image" "$copy" 0
             ;;

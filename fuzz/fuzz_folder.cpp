@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+#include "scratch_dir.h"
+
 namespace fuzzing {
 
 namespace {
@@ -43,20 +45,7 @@ const std::string& ScratchFolder() {
 }
 
 std::vector<std::string> FolderNames(const std::string& path) {
-    std::vector<std::string> names;
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr) {
-        return names;
-    }
-    while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
+    return testing_support::NamesIn(path);
 }
 
 void EmptyFolder(const std::string& path) {

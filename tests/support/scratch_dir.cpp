@@ -59,8 +59,12 @@ ScratchDir::~ScratchDir() {
 }
 
 std::vector<std::string> ScratchDir::Names() const {
+    return NamesIn(path_);
+}
+
+std::vector<std::string> NamesIn(const std::string& folder) {
     std::vector<std::string> names;
-    if (DIR* dir = opendir(path_.c_str())) {
+    if (DIR* dir = opendir(folder.c_str())) {
         while (dirent* entry = readdir(dir)) {
             std::string name = entry->d_name;
             if (name != "." && name != "..") {

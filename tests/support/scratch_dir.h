@@ -27,6 +27,9 @@ class ScratchDir {
     std::string path_;
 };
 
+// The names in a folder, sorted; empty when it cannot be read.
+std::vector<std::string> NamesIn(const std::string& folder);
+
 bool Exists(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);
 

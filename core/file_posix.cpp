@@ -177,8 +177,9 @@ static bool IsDeclined(int code) {
            code == ETXTBSY || code == EPERM;
 }
 
-// The most an unprivileged process may make a pipe hold (fs.pipe-max-size by default).
-constexpr int kPipeSize = 1 << 20;
+// The most an unprivileged process may make a pipe hold (fs.pipe-max-size by default). Where the
+// pipe stays smaller, a fill stops when it is full and the copy takes more steps.
+constexpr int64_t kPipeSize = 1 << 20;
 
 enum class Copied { All, End, ReadFailed, WriteFailed, Declined };
 
@@ -191,14 +192,10 @@ static Copied SpliceThroughPipe(int in, int out, int pipeEnds[2], int64_t from, 
             *code = errno;
             return Copied::Declined;
         }
-        fcntl(pipeEnds[1], F_SETPIPE_SZ, kPipeSize);  // a smaller pipe only takes more steps
-    }
-    int64_t capacity = fcntl(pipeEnds[1], F_GETPIPE_SZ);
-    if (capacity <= 0) {
-        capacity = 64 * 1024;
+        fcntl(pipeEnds[1], F_SETPIPE_SZ, static_cast<int>(kPipeSize));
     }
     while (*done < size) {
-        int64_t want = size - *done < capacity ? size - *done : capacity;
+        int64_t want = size - *done < kPipeSize ? size - *done : kPipeSize;
         loff_t offset = from + *done;
         ssize_t held = splice(in, &offset, pipeEnds[1], nullptr, static_cast<size_t>(want), 0);
         if (held == 0) {

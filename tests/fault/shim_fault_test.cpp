@@ -55,6 +55,8 @@ const char* Name(Call call) {
             return "splice to the target";
         case Call::Write:
             return "target write";
+        case Call::PipeResize:
+            return "F_SETPIPE_SZ";
         case Call::Preallocate:
             return "fallocate";
         case Call::Release:
@@ -223,15 +225,24 @@ TEST(InjectedFaults, AFailedCallOfThePlainCopyPutsTheImageBack) {
     }
 }
 
-// Preallocation is a hint: without it the job writes the same image.
-TEST(InjectedFaults, AFailedPreallocationChangesNothing) {
-    for (int error : {EOPNOTSUPP, ENOSPC, EIO}) {
-        SCOPED_TRACE(strerror(error));
+// Preallocating the image and enlarging the pipe are for speed: without them the job writes the
+// same image (through a pipe of the system's default size, in more steps).
+TEST(InjectedFaults, AFailedSpeedUpChangesNothing) {
+    struct Case {
+        Call call;
+        int error;
+    };
+    const Case cases[] = {
+        {Call::Preallocate, EOPNOTSUPP}, {Call::Preallocate, ENOSPC}, {Call::Preallocate, EIO},
+        {Call::PipeResize, EPERM},       {Call::PipeResize, EBUSY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(Name(c.call)) + " fails with " + strerror(c.error));
         Folder folder;
         Disc disc = TestDisc();
         fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
 
-        JobRun run = JobWith(folder, {{Call::Preallocate, 1, Fault::Fail, error}});
+        JobRun run = JobWith(folder, {{c.call, 1, Fault::Fail, c.error}});
         EXPECT_TRUE(run.delivered);
         EXPECT_EQ(run.result, ShiftResult::Done);
         EXPECT_TRUE(fault::Contents(folder / "disc.img") == fault::Expected(disc, -30));

@@ -14,6 +14,7 @@ extern "C" {
 ssize_t __real_read(int fd, void* buffer, size_t count);
 ssize_t __real_pread64(int fd, void* buffer, size_t count, off64_t offset);
 ssize_t __real_write(int fd, const void* data, size_t count);
+int __real_fcntl64(int fd, int command, ...);
 int __real_fallocate64(int fd, int mode, off64_t offset, off64_t length);
 int __real_ftruncate64(int fd, off64_t length);
 ssize_t __real_splice(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t count,
@@ -195,6 +196,19 @@ extern "C" ssize_t __wrap_splice(int in, loff_t* inOffset, int out, loff_t* outO
         return -1;
     }
     return __real_splice(in, inOffset, out, outOffset, count, flags);
+}
+
+// fcntl() is variadic; every command that the job uses takes one argument word or none.
+extern "C" int __wrap_fcntl64(int fd, int command, ...) {
+    va_list list;
+    va_start(list, command);
+    long argument = va_arg(list, long);
+    va_end(list);
+    if (shim::state.armed && command == F_SETPIPE_SZ &&
+        shim::Decide(Call::PipeResize) == Action::Fail) {
+        return -1;
+    }
+    return __real_fcntl64(fd, command, argument);
 }
 
 extern "C" int __wrap_fallocate64(int fd, int mode, off64_t offset, off64_t length) {

@@ -1,5 +1,5 @@
 // Fails chosen system calls of a job on cue, where the operating system cannot be made to: the
-// test executable is linked with --wrap for read, pread64, write, splice, fallocate64,
+// test executable is linked with --wrap for read, pread64, write, splice, fcntl64, fallocate64,
 // ftruncate64, close, open64, rename and syscall (renameat2).
 #pragma once
 
@@ -15,6 +15,7 @@ enum class Call {
     SpliceIn,      // splice from the source into a pipe
     SpliceOut,     // splice from a pipe into the new image
     Write,         // write to the new image
+    PipeResize,    // fcntl(F_SETPIPE_SZ) on any pipe
     Preallocate,   // fallocate on the new image
     Release,       // ftruncate of the new image
     Close,         // of the new image

@@ -221,7 +221,7 @@ static Copied SpliceThroughPipe(int in, int out, int pipeEnds[2], int64_t from, 
             *code = n == 0 ? ENOSPC : errno;
             // What the pipe still holds is read again from the source if the copy goes on.
             ClosePipe(pipeEnds);
-            return n < 0 && IsDeclined(errno) ? Copied::Declined : Copied::WriteFailed;
+            return n < 0 && IsDeclined(*code) ? Copied::Declined : Copied::WriteFailed;
         }
     }
     return Copied::All;

@@ -80,19 +80,19 @@ bool File::Close() {
     return true;
 }
 
-int32_t File::Read(void* buffer, int32_t size) {
-    if (handle_ < 0) {
-        return 0;
-    }
+// Reads until `size` bytes, the end of the file or an error; at `offset`, or from the file
+// position when it is negative. Returns the bytes read, or -1 with `*error` set.
+static int32_t ReadFully(int fd, void* buffer, int32_t size, int64_t offset, int* error) {
     int32_t done = 0;
     while (done < size) {
-        ssize_t n = read(Descriptor(handle_), static_cast<char*>(buffer) + done,
-                         static_cast<size_t>(size - done));
+        char* into = static_cast<char*>(buffer) + done;
+        size_t want = static_cast<size_t>(size - done);
+        ssize_t n = offset < 0 ? read(fd, into, want) : pread(fd, into, want, offset + done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            lastError_ = errno;
+            *error = errno;
             return -1;
         }
         if (n == 0) {
@@ -103,27 +103,12 @@ int32_t File::Read(void* buffer, int32_t size) {
     return done;
 }
 
+int32_t File::Read(void* buffer, int32_t size) {
+    return handle_ < 0 ? 0 : ReadFully(Descriptor(handle_), buffer, size, -1, &lastError_);
+}
+
 int32_t File::ReadAt(void* buffer, int64_t offset, int32_t size) {
-    if (handle_ < 0) {
-        return 0;
-    }
-    int32_t done = 0;
-    while (done < size) {
-        ssize_t n = pread(Descriptor(handle_), static_cast<char*>(buffer) + done,
-                          static_cast<size_t>(size - done), offset + done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            lastError_ = errno;
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<int32_t>(n);
-    }
-    return done;
+    return handle_ < 0 ? 0 : ReadFully(Descriptor(handle_), buffer, size, offset, &lastError_);
 }
 
 bool File::Write(const void* data, int32_t size) {

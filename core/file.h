@@ -60,6 +60,11 @@ class File {
 #endif
 };
 
+// Copies through `scratch`, read at `sourceOffset` and appended to `target`: what CopyRange does
+// where the kernel cannot copy. Returns what CopyRange returns.
+int64_t CopyThroughBuffer(File& source, File& target, int64_t sourceOffset, int64_t size,
+                          uint8_t* scratch, int32_t scratchSize);
+
 // A name exists when it opens for reading (and so is not a directory).
 bool FileExists(const char* path);
 

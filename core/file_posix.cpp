@@ -242,21 +242,9 @@ int64_t File::CopyRange(File& target, int64_t sourceOffset, int64_t size, uint8_
                 break;
         }
     }
-    while (done < size) {
-        int32_t chunk = size - done < scratchSize ? static_cast<int32_t>(size - done) : scratchSize;
-        int32_t n = ReadAt(scratch, sourceOffset + done, chunk);
-        if (n < 0) {
-            return COPY_READ_FAILED;
-        }
-        if (n == 0) {
-            break;
-        }
-        if (!target.Write(scratch, n)) {
-            return COPY_WRITE_FAILED;
-        }
-        done += n;
-    }
-    return done;
+    int64_t rest =
+        CopyThroughBuffer(*this, target, sourceOffset + done, size - done, scratch, scratchSize);
+    return rest < 0 ? rest : done + rest;
 }
 
 bool File::Preallocate(int64_t size) {

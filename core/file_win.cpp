@@ -10,28 +10,26 @@ static intptr_t Stored(HANDLE handle) {
     return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(handle);
 }
 
+// Opens with read sharing only, as every handle of a job is opened; -1 with `*error` on failure.
+static intptr_t OpenShared(const char* path, DWORD access, DWORD disposition, int* error) {
+    HANDLE h =
+        CreateFileA(path, access, FILE_SHARE_READ, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = static_cast<int>(GetLastError());
+    }
+    return Stored(h);
+}
+
 bool File::OpenForReading(const char* path) {
     Close();
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) {
-        lastError_ = static_cast<int>(GetLastError());
-        return false;
-    }
-    handle_ = Stored(h);
-    return true;
+    handle_ = OpenShared(path, GENERIC_READ, OPEN_EXISTING, &lastError_);
+    return handle_ != -1;
 }
 
 bool File::CreateForWriting(const char* path) {
     Close();
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) {
-        lastError_ = static_cast<int>(GetLastError());
-        return false;
-    }
-    handle_ = Stored(h);
-    return true;
+    handle_ = OpenShared(path, GENERIC_WRITE, CREATE_ALWAYS, &lastError_);
+    return handle_ != -1;
 }
 
 bool File::IsOpen() const {
@@ -126,22 +124,7 @@ int64_t File::Size() {
 
 int64_t File::CopyRange(File& target, int64_t sourceOffset, int64_t size, uint8_t* scratch,
                         int32_t scratchSize) {
-    int64_t done = 0;
-    while (done < size) {
-        int32_t chunk = size - done < scratchSize ? static_cast<int32_t>(size - done) : scratchSize;
-        int32_t n = ReadAt(scratch, sourceOffset + done, chunk);
-        if (n < 0) {
-            return COPY_READ_FAILED;
-        }
-        if (n == 0) {
-            break;
-        }
-        if (!target.Write(scratch, n)) {
-            return COPY_WRITE_FAILED;
-        }
-        done += n;
-    }
-    return done;
+    return CopyThroughBuffer(*this, target, sourceOffset, size, scratch, scratchSize);
 }
 
 bool File::Preallocate(int64_t) {

@@ -24,9 +24,12 @@ using shim::Fault;
 const std::vector<std::string> kDiscOnly = {"disc.ccd", "disc.img"};
 const std::vector<std::string> kDiscAndBackup = {"disc.ccd", "disc.img", "disc.old"};
 
-// Data, audio, data, audio, a partial sector: every kind of call happens a few times.
-Disc TestDisc() {
-    return fault::MakeDisc({{false, 40}, {true, 200}, {false, 30}, {true, 90}}, 61, 500);
+// Data, audio, data, audio, a partial sector, written as disc.ccd and disc.img: every kind of
+// call happens a few times.
+Disc PlaceTestDisc(const Folder& folder) {
+    Disc disc = fault::MakeDisc({{false, 40}, {true, 200}, {false, 30}, {true, 90}}, 61, 500);
+    fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+    return disc;
 }
 
 struct JobRun {
@@ -79,8 +82,7 @@ const char* Name(Call call) {
 // How many calls of each kind a clean job makes on this disc.
 int CleanCalls(Call call) {
     Folder folder;
-    Disc disc = TestDisc();
-    fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+    Disc disc = PlaceTestDisc(folder);
     JobWith(folder, {});
     return shim::Calls(call);
 }
@@ -112,8 +114,7 @@ TEST(InjectedFaults, AFailedCallAnywherePutsTheImageBack) {
             SCOPED_TRACE(std::string(Name(c.call)) + " " + std::to_string(nth) + " of " +
                          std::to_string(calls) + " fails with " + strerror(c.error));
             Folder folder;
-            Disc disc = TestDisc();
-            fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+            Disc disc = PlaceTestDisc(folder);
 
             JobRun run = JobWith(folder, {{c.call, nth, Fault::Fail, c.error}});
             EXPECT_TRUE(run.delivered);
@@ -146,8 +147,7 @@ TEST(InjectedFaults, InterruptedAndShortCallsGiveTheSameImage) {
         SCOPED_TRACE(std::string(Name(c.call)) +
                      (c.fault == Fault::Short ? " moves a third" : " interrupted"));
         Folder folder;
-        Disc disc = TestDisc();
-        fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+        Disc disc = PlaceTestDisc(folder);
 
         JobRun run = JobWith(folder, {{c.call, c.nth, c.fault, 0}});
         EXPECT_TRUE(run.delivered);
@@ -169,8 +169,7 @@ TEST(InjectedFaults, ASpliceThatIsNotOfferedFallsBackToPlainCopying) {
                 SCOPED_TRACE(std::string(Name(call)) + " " + std::to_string(nth) + " of " +
                              std::to_string(calls) + " declined: " + strerror(error));
                 Folder folder;
-                Disc disc = TestDisc();
-                fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+                Disc disc = PlaceTestDisc(folder);
 
                 JobRun run = JobWith(folder, {{call, nth, Fault::Fail, error}});
                 EXPECT_TRUE(run.delivered);
@@ -200,8 +199,7 @@ TEST(InjectedFaults, AFailedCallOfThePlainCopyPutsTheImageBack) {
         int calls = 0;
         {
             Folder folder;
-            Disc disc = TestDisc();
-            fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+            Disc disc = PlaceTestDisc(folder);
             JobWith(folder, {{Call::SpliceIn, 1, Fault::Fail, EINVAL}});
             calls = shim::Calls(c.call);
         }
@@ -210,8 +208,7 @@ TEST(InjectedFaults, AFailedCallOfThePlainCopyPutsTheImageBack) {
             SCOPED_TRACE(std::string(Name(c.call)) + " " + std::to_string(nth) + " of " +
                          std::to_string(calls) + " fails with " + strerror(c.error));
             Folder folder;
-            Disc disc = TestDisc();
-            fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+            Disc disc = PlaceTestDisc(folder);
 
             JobRun run = JobWith(folder, {{Call::SpliceIn, 1, Fault::Fail, EINVAL},
                                           {c.call, nth, Fault::Fail, c.error}});
@@ -239,8 +236,7 @@ TEST(InjectedFaults, AFailedSpeedUpChangesNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(Name(c.call)) + " fails with " + strerror(c.error));
         Folder folder;
-        Disc disc = TestDisc();
-        fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+        Disc disc = PlaceTestDisc(folder);
 
         JobRun run = JobWith(folder, {{c.call, 1, Fault::Fail, c.error}});
         EXPECT_TRUE(run.delivered);
@@ -301,8 +297,7 @@ TEST(InjectedFaults, AControlFileReadErrorRefusesTheJob) {
     for (int nth : std::set<int>{1, calls / 2, calls - 1}) {
         SCOPED_TRACE("control read " + std::to_string(nth) + " of " + std::to_string(calls));
         Folder folder;
-        Disc disc = TestDisc();
-        fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+        Disc disc = PlaceTestDisc(folder);
 
         JobRun run = JobWith(folder, {{Call::ControlRead, nth, Fault::Fail, EIO}});
         EXPECT_TRUE(run.delivered);
@@ -315,8 +310,7 @@ TEST(InjectedFaults, AControlFileReadErrorRefusesTheJob) {
 
 TEST(InjectedFaults, AFailedFirstRenameTouchesNothing) {
     Folder folder;
-    Disc disc = TestDisc();
-    fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+    Disc disc = PlaceTestDisc(folder);
 
     JobRun run = JobWith(folder, {{Call::Rename, 1, Fault::Fail, EIO}});
     EXPECT_TRUE(run.delivered);
@@ -342,8 +336,7 @@ TEST(InjectedFaults, WhenPuttingTheImageBackFailsTooTheBackupHoldsTheOriginal) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(Name(c.call)) + " fails, then the rename back");
         Folder folder;
-        Disc disc = TestDisc();
-        fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+        Disc disc = PlaceTestDisc(folder);
 
         JobRun run = JobWith(
             folder, {{c.call, 1, Fault::Fail, c.error}, {Call::Rename, 2, Fault::Fail, EIO}});

@@ -76,8 +76,5 @@ int RenameNoReplace(const char* from, const char* to);
 // Returns 0, or the system's error code.
 int RestoreBackup(const char* backupPath, const char* imagePath);
 
-// Removes a file; returns 0, or the system's error code.
-int RemoveFile(const char* path);
-
 // A short text for a system error code, for messages of the hosts.
 const char* SystemErrorText(int code);

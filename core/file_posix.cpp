@@ -301,10 +301,6 @@ int RestoreBackup(const char* backupPath, const char* imagePath) {
     return rename(backupPath, imagePath) == 0 ? 0 : errno;
 }
 
-int RemoveFile(const char* path) {
-    return unlink(path) == 0 ? 0 : errno;
-}
-
 const char* SystemErrorText(int code) {
     return strerror(code);
 }

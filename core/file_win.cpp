@@ -150,10 +150,6 @@ int RestoreBackup(const char* backupPath, const char* imagePath) {
                : static_cast<int>(GetLastError());
 }
 
-int RemoveFile(const char* path) {
-    return DeleteFileA(path) ? 0 : static_cast<int>(GetLastError());
-}
-
 const char* SystemErrorText(int code) {
     // Hosts print this beside their own words; the code is enough to look the rest up.
     static char text[32];

@@ -6,7 +6,6 @@
 // A raw CD sector: 588 stereo samples of 16 bits each.
 constexpr int32_t SECTOR_SIZE = 2352;
 constexpr int32_t SAMPLE_SIZE = 4;
-constexpr int32_t SAMPLES_PER_SECTOR = SECTOR_SIZE / SAMPLE_SIZE;
 
 // The shift in samples as the user types it; the byte shift is -4 times that.
 constexpr int32_t MIN_SHIFT = -2348;

@@ -3,9 +3,14 @@
 
 #include <stdint.h>
 
-#include "sector.h"
+#include "text.h"
 
 class File;
+
+// Sector numbers where audio and data regions begin, alternately, closed by END_SENTINEL.
+constexpr int32_t BOUNDARY_LIST_SIZE = 200;
+constexpr int32_t END_SENTINEL = 0x7FFFFFFF;
+using BoundaryList = int32_t[BOUNDARY_LIST_SIZE];
 
 constexpr int32_t TOKEN_TABLE_SIZE = 16;
 // Room for 99 audio regions, each closed, and the sentinel behind them.

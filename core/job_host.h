@@ -4,6 +4,13 @@
 
 #include <stdint.h>
 
+#include "text.h"
+
+// The rewriter reports progress and looks for a cancel every this many sectors, and lets the
+// host handle at most this many events each time.
+constexpr int32_t PROGRESS_INTERVAL = 1024;
+constexpr int32_t PUMP_LIMIT = 16;
+
 class JobHost {
   public:
     virtual ~JobHost() = default;

@@ -3,10 +3,12 @@
 
 #include <stdint.h>
 
+#include "control_scan.h"
+#include "job_host.h"
 #include "sector.h"
+#include "shift_job.h"  // MAX_BYTE_SHIFT
 
 class File;
-class JobHost;
 
 // Most sectors that one copy between the files covers; runs end at progress points anyway.
 constexpr int32_t CHUNK_SECTORS = PROGRESS_INTERVAL;

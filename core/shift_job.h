@@ -5,8 +5,14 @@
 #include <stdint.h>
 
 #include "sector.h"
+#include "text.h"
 
 class JobHost;
+
+// The shift in samples as the user types it; the byte shift is -4 times that.
+constexpr int32_t MIN_SHIFT = -2348;
+constexpr int32_t MAX_SHIFT = 2348;
+constexpr int32_t MAX_BYTE_SHIFT = -SAMPLE_SIZE * MIN_SHIFT;  // 9392
 
 enum class ShiftResult {
     Done,

@@ -3,6 +3,11 @@
 
 #include <stdint.h>
 
+// Paths and text lines live in buffers of this size, NUL included.
+constexpr int32_t PATH_BUFFER_SIZE = 1024;
+constexpr int32_t TEXT_BUFFER_SIZE = 1024;
+constexpr int32_t MAX_PATH_LENGTH = PATH_BUFFER_SIZE - 1;
+
 // Copies `source` up to and including its NUL; returns the position of the copied NUL.
 char* CopyString(char* destination, const char* source);
 

@@ -12,7 +12,6 @@
 #include "control_scan.h"
 #include "file.h"
 #include "fuzz_folder.h"
-#include "sector.h"
 
 namespace {
 

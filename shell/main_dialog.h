@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include "job_host.h"
-#include "sector.h"
 
 // Drops that arrive while a job runs wait here; further ones are refused.
 constexpr int32_t PENDING_DROP_LIMIT = 8;

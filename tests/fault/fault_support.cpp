@@ -15,7 +15,6 @@
 #include <random>
 #include <stdexcept>
 
-#include "sector.h"
 
 namespace fault {
 

@@ -14,7 +14,6 @@
 #include <random>
 
 #include "fault_support.h"
-#include "sector.h"
 
 namespace {
 

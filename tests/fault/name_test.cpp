@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include "fault_support.h"
-#include "sector.h"
 #include "shift_job.h"
 
 namespace {

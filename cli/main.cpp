@@ -42,15 +42,10 @@ const char kUsage[] =
 
 // The command line's job host: the offset from the arguments, a progress line on a terminal,
 // and Ctrl-C as the cancel request.
-class CliHost : public JobHost {
+class CliHost : public NullJobHost {
   public:
     CliHost(const char* offsetText, bool showProgress)
-        : offsetText_(offsetText), showProgress_(showProgress) {}
-
-    void ReadOffsetText(char* buffer) override {
-        strncpy(buffer, offsetText_, TEXT_BUFFER_SIZE - 1);
-        buffer[TEXT_BUFFER_SIZE - 1] = '\0';
-    }
+        : NullJobHost(offsetText), showProgress_(showProgress) {}
 
     void RewriteStarting(int64_t totalSectors) override {
         total_ = totalSectors;
@@ -60,8 +55,6 @@ class CliHost : public JobHost {
     }
 
     void ShowProgress(int32_t count) override { DrawBar(count); }
-
-    void PumpMessages(int32_t) override {}
 
     int32_t BusyFlag() override { return cancelRequested ? 0 : 1; }
 
@@ -97,7 +90,6 @@ class CliHost : public JobHost {
         progressShown_ = true;
     }
 
-    const char* offsetText_;
     bool showProgress_;
     int64_t total_ = 0;
     bool progressShown_ = false;

@@ -28,11 +28,20 @@ class JobHost {
     virtual void RewriteStarting(int64_t totalSectors) { (void)totalSectors; }
 };
 
-// A host without a user interface: offset "0", no progress, never cancels.
+// A host without a user interface: a fixed offset text, no progress, never cancels. Hosts that
+// add a user interface derive from it and override only what they show or cancel.
 class NullJobHost : public JobHost {
   public:
+    explicit NullJobHost(const char* offsetText = "0") { SetOffsetText(offsetText); }
+
+    // Keeps a copy of `text`, cut to 1023 bytes, for the jobs that follow.
+    void SetOffsetText(const char* text);
+
     void ReadOffsetText(char* buffer) override;
     void ShowProgress(int32_t count) override { (void)count; }
     void PumpMessages(int32_t limit) override { (void)limit; }
     int32_t BusyFlag() override { return 1; }
+
+  private:
+    char offsetText_[TEXT_BUFFER_SIZE];
 };

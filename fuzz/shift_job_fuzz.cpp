@@ -8,7 +8,6 @@
 // file.
 #include <ctype.h>
 #include <stdint.h>
-#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -39,20 +38,6 @@ void Check(bool ok, const char* what) {
         fuzzing::Finding("shift_job", what);
     }
 }
-
-class FuzzHost : public JobHost {
-  public:
-    explicit FuzzHost(const std::string& offset) : offset_(offset) {}
-    void ReadOffsetText(char* buffer) override {
-        snprintf(buffer, TEXT_BUFFER_SIZE, "%s", offset_.c_str());
-    }
-    void ShowProgress(int32_t) override {}
-    void PumpMessages(int32_t) override {}
-    int32_t BusyFlag() override { return 1; }
-
-  private:
-    std::string offset_;
-};
 
 // The shift that the offset text asks for, read as atol would, and whether it is accepted.
 bool AcceptedShift(const std::string& text, int32_t* shift) {
@@ -135,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<std::string> namesBefore = fuzzing::FolderNames(folder);
     const std::vector<int32_t> boundaries = Boundaries(controlPath);
 
-    FuzzHost host(offset);
+    NullJobHost host(offset.c_str());
     JobReport report;
     ShiftResult result = RunShiftJob(host, controlPath.c_str(), &report);
 

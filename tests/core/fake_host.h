@@ -3,23 +3,20 @@
 #pragma once
 
 #include <stdint.h>
-#include <string.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "job_host.h"
-#include "sector.h"
 
-class FakeHost : public JobHost {
+class FakeHost : public NullJobHost {
   public:
-    explicit FakeHost(std::string offset = "-30") : offset(std::move(offset)) {}
+    explicit FakeHost(const char* offset = "-30") : NullJobHost(offset) {}
 
     void ReadOffsetText(char* buffer) override {
         ++offsetReads;
-        strncpy(buffer, offset.c_str(), TEXT_BUFFER_SIZE - 1);
-        buffer[TEXT_BUFFER_SIZE - 1] = '\0';
+        NullJobHost::ReadOffsetText(buffer);
     }
     void ShowProgress(int32_t count) override {
         events.push_back("show " + std::to_string(count));
@@ -38,7 +35,6 @@ class FakeHost : public JobHost {
     }
     void RewriteStarting(int64_t totalSectors) override { total = totalSectors; }
 
-    std::string offset;
     int32_t cancelAt = 0;  // clears the busy flag when progress reaches this count
     int32_t busy = 1;
     int32_t offsetReads = 0;

@@ -150,7 +150,7 @@ TEST(RunShiftJob, RefusalsChangeNothing) {
         MakeDisc(dir);
         c.prepare(dir);
         auto before = Snapshot(dir);
-        FakeHost host(c.offset);
+        FakeHost host(c.offset.c_str());
         EXPECT_EQ(c.result, RunShiftJob(host, (dir / c.controlName).c_str())) << c.name;
         EXPECT_TRUE(IsRefusal(c.result));
         EXPECT_EQ(before, Snapshot(dir)) << c.name;
@@ -266,7 +266,7 @@ TEST(RunShiftJob, OffsetIsReadAfreshForEveryJob) {
     Disc second = MakeDisc(dir, "two");
     FakeHost host("-30");
     EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "one.ccd").c_str()));
-    host.offset = "100";
+    host.SetOffsetText("100");
     EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "two.ccd").c_str()));
     EXPECT_EQ(ExpectedMixed(first.image, -30), model::ReadFileBytes(dir / "one.img"));
     EXPECT_EQ(ExpectedMixed(second.image, 100), model::ReadFileBytes(dir / "two.img"));

@@ -15,7 +15,6 @@
 #include <random>
 #include <stdexcept>
 
-
 namespace fault {
 
 namespace {
@@ -49,16 +48,6 @@ std::string ReadAll(int fd) {
 }
 
 }  // namespace
-
-void TestHost::ReadOffsetText(char* buffer) {
-    snprintf(buffer, TEXT_BUFFER_SIZE, "%s", offset_.c_str());
-}
-
-void TestHost::ShowProgress(int32_t count) {
-    if (onProgress) {
-        onProgress(count);
-    }
-}
 
 Outcome OutcomeOf(const JobReport& report) {
     return Outcome{report.result, report.error, report.sectors, report.restored};

@@ -19,18 +19,16 @@ namespace fault {
 using model::Bytes;
 
 // A host with a fixed offset text that never cancels; `onProgress` sees every progress point.
-class TestHost : public JobHost {
+class TestHost : public NullJobHost {
   public:
-    explicit TestHost(std::string offset) : offset_(std::move(offset)) {}
-    void ReadOffsetText(char* buffer) override;
-    void ShowProgress(int32_t count) override;
-    void PumpMessages(int32_t) override {}
-    int32_t BusyFlag() override { return 1; }
+    explicit TestHost(const std::string& offset) : NullJobHost(offset.c_str()) {}
+    void ShowProgress(int32_t count) override {
+        if (onProgress) {
+            onProgress(count);
+        }
+    }
 
     std::function<void(int32_t)> onProgress;
-
-  private:
-    std::string offset_;
 };
 
 // What a job running in a child process reports back.

@@ -115,38 +115,38 @@ void PrintResult(const JobReport& r, const char* controlPath, const char* offset
                     "original kept as %s\n",
                     r.imagePath, r.shift, r.audioRegions, r.audioRegions == 1 ? "" : "s", r.sectors,
                     r.backupPath);
-            return;
+            break;
         case ShiftResult::Cancelled:
             fprintf(out,
                     "%s: cancelled after %d of %d sectors; it holds only those sectors, "
                     "shifted; the original is kept whole as %s\n",
                     r.imagePath, r.sectors, r.totalSectors, r.backupPath);
-            return;
+            break;
         case ShiftResult::OffsetOutOfRange:
             fprintf(out, "%s: offset %s is outside %d..%d\n", controlPath, offsetText, MIN_SHIFT,
                     MAX_SHIFT);
-            return;
+            break;
         case ShiftResult::PathTooLong:
             fprintf(out, "%.60s...: the path is longer than %d bytes\n", controlPath,
                     MAX_PATH_LENGTH);
-            return;
+            break;
         case ShiftResult::NotControlFile:
             fprintf(out, "%s: not a .ccd control file\n", controlPath);
-            return;
+            break;
         case ShiftResult::ImageMissing:
             fprintf(out, "%s not found\n", r.imagePath);
-            return;
+            break;
         case ShiftResult::BackupExists:
             fprintf(out, "%s already exists: move it away first\n", r.backupPath);
-            return;
+            break;
         case ShiftResult::ControlReadFailed:
             fprintf(out, "%s: cannot read it (%s); nothing was changed\n", controlPath,
                     SystemErrorText(r.error));
-            return;
+            break;
         case ShiftResult::RenameFailed:
             fprintf(out, "%s: cannot rename it to %s (%s); nothing was changed\n", r.imagePath,
                     r.backupPath, SystemErrorText(r.error));
-            return;
+            break;
         case ShiftResult::SourceOpenFailed:
             fprintf(out, "%s: cannot read %s (%s)", r.imagePath, r.backupPath,
                     SystemErrorText(r.error));
@@ -164,7 +164,11 @@ void PrintResult(const JobReport& r, const char* controlPath, const char* offset
                     SystemErrorText(r.error));
             break;
     }
-    PrintAftermath(out, r);
+    // Any other outcome is a failure after the rename: say where the original is now.
+    if (r.result != ShiftResult::Done && r.result != ShiftResult::Cancelled &&
+        !IsRefusal(r.result)) {
+        PrintAftermath(out, r);
+    }
 }
 
 int UsageError(const char* message, const char* argument) {
@@ -215,7 +219,7 @@ int main(int argc, char** argv) {
 
     CliHost host(offsetText, !quiet && IsTerminal(stderr));
     int status = EXIT_SHIFTED;
-    static JobReport report;
+    JobReport report;
     for (int i = 0; i < files && !cancelRequested; ++i) {
         ShiftResult result = RunShiftJob(host, argv[i], &report);
         host.EndProgress();

@@ -266,11 +266,6 @@ bool File::ReleasePreallocation() {
     return true;
 }
 
-bool FileExists(const char* path) {
-    File file;
-    return file.OpenForReading(path);
-}
-
 static int LinkThenUnlink(const char* from, const char* to) {
     if (link(from, to) != 0) {
         return errno;

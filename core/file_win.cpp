@@ -135,11 +135,6 @@ bool File::ReleasePreallocation() {
     return true;
 }
 
-bool FileExists(const char* path) {
-    File file;
-    return file.OpenForReading(path);
-}
-
 int RenameNoReplace(const char* from, const char* to) {
     return MoveFileA(from, to) ? 0 : static_cast<int>(GetLastError());
 }

@@ -10,8 +10,10 @@ for preset in default sanitize; do
     ctest --preset "$preset" -j 2
 done
 for stage in tools/test-windows.sh tools/test-fuzz.sh; do
-    if [ -x "$stage" ]; then
-        "$stage"
+    if [ ! -x "$stage" ]; then
+        echo "test-all: $stage is not executable" >&2
+        exit 1
     fi
+    "$stage"
 done
 echo "test-all: every stage passed"

@@ -159,6 +159,7 @@ void Win32JobHost::ShowProgress(int32_t count) {
     SetWindowTextA(window_, text);
 }
 
+// The host's PumpMessages and BusyFlag share their names with the globals: `::` names those.
 void Win32JobHost::PumpMessages(int32_t limit) {
     ::PumpMessages(limit);
 }

@@ -15,11 +15,14 @@
 
 #include "image_model.h"
 #include "scratch_dir.h"
+#include "test_disc.h"
 
 namespace {
 
 using model::Bytes;
+using testing_support::Disc;
 using testing_support::Exists;
+using testing_support::Expected;
 using testing_support::ScratchDir;
 
 constexpr int32_t kSector = 2352;
@@ -85,24 +88,10 @@ Outcome RunCli(std::vector<std::string> args) {
     return outcome;
 }
 
-const char kControl[] =
-    "[CloneCD]\r\nVersion=3\r\n[TRACK 1]\r\nMODE=1\r\nINDEX 1=0\r\n"
-    "[TRACK 2]\r\nMODE=0\r\nINDEX 0=10\r\nINDEX 1=12\r\n"
-    "[TRACK 3]\r\nMODE=1\r\nINDEX 1=30\r\n[TRACK 4]\r\nMODE=0\r\nINDEX 1=40\r\n";
-const std::vector<int32_t> kBoundaries = {10, 30, 40};
-
-Bytes MakeDisc(const ScratchDir& dir, const std::string& stem, int32_t sectors = 60) {
-    std::mt19937 random(static_cast<uint32_t>(sectors + stem.size()));
-    Bytes image = testing_support::RandomBytes(random, static_cast<size_t>(sectors) * kSector);
-    testing_support::WriteText(dir / (stem + ".ccd"), kControl);
-    model::WriteFileBytes(dir / (stem + ".img"), image);
-    return image;
-}
-
-Bytes Expected(const Bytes& image, int32_t shift) {
-    return model::ExpectedImage(
-        image, model::AudioSectors(kBoundaries, static_cast<int64_t>(image.size() / kSector)),
-        shift);
+// The mixed-mode disc, written as STEM.ccd and STEM.img.
+Disc MakeMixedDisc(const ScratchDir& dir, const std::string& stem, int32_t sectors = 60) {
+    return testing_support::PlaceDisc(dir.path(), stem, testing_support::MixedRuns(sectors),
+                                      static_cast<uint32_t>(sectors + stem.size()));
 }
 
 TEST(Cli, ShiftsWithEachOffsetSpelling) {
@@ -120,7 +109,7 @@ TEST(Cli, ShiftsWithEachOffsetSpelling) {
     };
     for (const auto& c : cases) {
         ScratchDir dir;
-        Bytes image = MakeDisc(dir, "disc");
+        Disc disc = MakeMixedDisc(dir, "disc");
         std::vector<std::string> args = c.options;
         args.push_back(dir / "disc.ccd");
         Outcome o = RunCli(args);
@@ -130,8 +119,8 @@ TEST(Cli, ShiftsWithEachOffsetSpelling) {
                       (dir / "disc.old") + "\n",
                   o.out);
         EXPECT_EQ("", o.err);
-        EXPECT_EQ(Expected(image, c.shift), model::ReadFileBytes(dir / "disc.img"));
-        EXPECT_EQ(image, model::ReadFileBytes(dir / "disc.old"));
+        EXPECT_EQ(Expected(disc, c.shift), model::ReadFileBytes(dir / "disc.img"));
+        EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.old"));
     }
 }
 
@@ -158,10 +147,10 @@ TEST(Cli, HelpAndVersion) {
 
 TEST(Cli, RefusalsSayWhyAndChangeNothing) {
     ScratchDir dir;
-    Bytes taken = MakeDisc(dir, "taken");
+    Disc taken = MakeMixedDisc(dir, "taken");
     testing_support::WriteText(dir / "taken.old", "older");
-    Bytes fine = MakeDisc(dir, "fine");
-    testing_support::WriteText(dir / "lonely.ccd", kControl);
+    MakeMixedDisc(dir, "fine");
+    testing_support::WriteText(dir / "lonely.ccd", taken.control);
     testing_support::WriteText(dir / "notes.txt", "x");
 
     Outcome o =
@@ -172,7 +161,7 @@ TEST(Cli, RefusalsSayWhyAndChangeNothing) {
               o.err);
     // The files after a refused one are still processed, in order.
     EXPECT_NE(std::string::npos, o.out.find(dir / "fine.img" + ": shifted by -30 samples"));
-    EXPECT_EQ(taken, model::ReadFileBytes(dir / "taken.img"));
+    EXPECT_EQ(taken.image, model::ReadFileBytes(dir / "taken.img"));
     EXPECT_FALSE(Exists(dir / "lonely.old"));
 
     Outcome range = RunCli({"-o", "5000", dir / "taken.ccd"});
@@ -189,17 +178,17 @@ TEST(Cli, RefusalsSayWhyAndChangeNothing) {
 
 TEST(Cli, NamesAfterDoubleDashMayBeginWithADash) {
     ScratchDir dir;
-    Bytes image = MakeDisc(dir, "-disc");
+    Disc disc = MakeMixedDisc(dir, "-disc");
     ASSERT_EQ(0, chdir(dir.path().c_str()));
     Outcome o = RunCli({"-o", "3", "--", "-disc.ccd"});
     ASSERT_EQ(0, chdir("/"));
     EXPECT_EQ(0, o.status) << o.err;
-    EXPECT_EQ(Expected(image, 3), model::ReadFileBytes(dir / "-disc.img"));
+    EXPECT_EQ(Expected(disc, 3), model::ReadFileBytes(dir / "-disc.img"));
 }
 
 TEST(Cli, QuietPrintsNothing) {
     ScratchDir dir;
-    MakeDisc(dir, "disc");
+    MakeMixedDisc(dir, "disc");
     Outcome ok = RunCli({"-q", dir / "disc.ccd"});
     EXPECT_EQ(0, ok.status);
     Outcome refused = RunCli({"-q", dir / "disc.ccd"});
@@ -209,7 +198,7 @@ TEST(Cli, QuietPrintsNothing) {
 
 TEST(Cli, WithoutATerminalOnlyTheFinalLines) {
     ScratchDir dir;
-    MakeDisc(dir, "disc", 3000);
+    MakeMixedDisc(dir, "disc", 3000);
     Outcome o = RunCli({dir / "disc.ccd"});
     EXPECT_EQ(0, o.status);
     EXPECT_EQ("", o.err);
@@ -248,7 +237,7 @@ TerminalRun RunOnTerminal(std::vector<std::string> args, Watch onOutput) {
 
 TEST(Cli, ProgressBarOnATerminal) {
     ScratchDir dir;
-    MakeDisc(dir, "disc", 3000);
+    MakeMixedDisc(dir, "disc", 3000);
     TerminalRun run = RunOnTerminal({dir / "disc.ccd"}, [](pid_t, const std::string&) {});
     EXPECT_EQ(0, run.status);
     std::regex bar(R"(\r\[[#.]{30}\] 1024/3000 sectors  34% +[0-9.]+ MB/s)");
@@ -274,7 +263,7 @@ TEST(Cli, InterruptCancelsAtTheNextProgressPoint) {
         }
         model::WriteFileBytes(dir / "long.img", image);
         testing_support::WriteText(dir / "long.ccd", "[TRACK 1]\nMODE=0\nINDEX 1=0\n");
-        testing_support::WriteText(dir / "next.ccd", kControl);
+        MakeMixedDisc(dir, "next");
         bool sent = false;
         TerminalRun run = RunOnTerminal(
             {dir / "long.ccd", dir / "next.ccd"}, [&](pid_t pid, const std::string& output) {

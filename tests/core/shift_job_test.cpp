@@ -12,21 +12,15 @@
 #include "fake_host.h"
 #include "image_model.h"
 #include "scratch_dir.h"
+#include "test_disc.h"
 
 namespace {
 
 using model::Bytes;
+using testing_support::Disc;
 using testing_support::Exists;
+using testing_support::Expected;
 using testing_support::ScratchDir;
-
-const char kMixedControl[] =
-    "[CloneCD]\r\nVersion=3\r\n[Disc]\r\nTocEntries=6\r\nSessions=1\r\n"
-    "[TRACK 1]\r\nMODE=1\r\nINDEX 1=0\r\n"
-    "[TRACK 2]\r\nMODE=0\r\nINDEX 0=10\r\nINDEX 1=12\r\n"
-    "[TRACK 3]\r\nMODE=2\r\nINDEX 1=30\r\n"
-    "[TRACK 4]\r\nMODE=0\r\nINDEX 1=40\r\n";
-const std::vector<int32_t> kMixedBoundaries = {10, 30, 40};
-constexpr int32_t kMixedSectors = 60;
 
 // Every file of a folder with its bytes.
 std::map<std::string, Bytes> Snapshot(const ScratchDir& dir) {
@@ -42,32 +36,22 @@ std::map<std::string, Bytes> Snapshot(const ScratchDir& dir) {
     return files;
 }
 
-struct Disc {
-    Bytes image;
-};
-
-Disc MakeDisc(const ScratchDir& dir, const std::string& stem = "disc", int32_t tail = 0) {
-    std::mt19937 random(static_cast<uint32_t>(stem.size() + tail));
-    Disc disc{testing_support::RandomBytes(random, kMixedSectors * SECTOR_SIZE + tail)};
-    testing_support::WriteText(dir / (stem + ".ccd"), kMixedControl);
-    model::WriteFileBytes(dir / (stem + ".img"), disc.image);
-    return disc;
-}
-
-Bytes ExpectedMixed(const Bytes& image, int32_t shift) {
-    return model::ExpectedImage(image, model::AudioSectors(kMixedBoundaries, kMixedSectors), shift);
+// The mixed-mode disc, written as STEM.ccd and STEM.img.
+Disc MakeMixedDisc(const ScratchDir& dir, const std::string& stem = "disc", int32_t tail = 0) {
+    return testing_support::PlaceDisc(dir.path(), stem, testing_support::MixedRuns(),
+                                      static_cast<uint32_t>(stem.size() + tail), tail);
 }
 
 TEST(RunShiftJob, ShiftsAndKeepsTheOriginal) {
     ScratchDir dir;
-    Disc disc = MakeDisc(dir);
+    Disc disc = MakeMixedDisc(dir);
     FakeHost host("-30");
     JobReport report;
     EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "disc.ccd").c_str(), &report));
     EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.old"));
-    EXPECT_EQ(ExpectedMixed(disc.image, -30), model::ReadFileBytes(dir / "disc.img"));
+    EXPECT_EQ(Expected(disc, -30), model::ReadFileBytes(dir / "disc.img"));
     EXPECT_EQ(-30, report.shift);
-    EXPECT_EQ(kMixedSectors, report.sectors);
+    EXPECT_EQ(60, report.sectors);
     EXPECT_EQ(2, report.audioRegions);
     EXPECT_EQ(dir / "disc.img", report.imagePath);
     EXPECT_EQ(dir / "disc.old", report.backupPath);
@@ -85,14 +69,13 @@ TEST(RunShiftJob, AcceptedOffsetTexts) {
     };
     for (const auto& c : cases) {
         ScratchDir dir;
-        Disc disc = MakeDisc(dir);
+        Disc disc = MakeMixedDisc(dir);
         FakeHost host(c.text);
         JobReport report;
         ASSERT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "disc.ccd").c_str(), &report))
             << c.text;
         EXPECT_EQ(c.shift, report.shift);
-        EXPECT_EQ(ExpectedMixed(disc.image, c.shift), model::ReadFileBytes(dir / "disc.img"))
-            << c.text;
+        EXPECT_EQ(Expected(disc, c.shift), model::ReadFileBytes(dir / "disc.img")) << c.text;
         EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.old"));
     }
 }
@@ -147,7 +130,7 @@ TEST(RunShiftJob, RefusalsChangeNothing) {
     };
     for (const auto& c : cases) {
         ScratchDir dir;
-        MakeDisc(dir);
+        MakeMixedDisc(dir);
         c.prepare(dir);
         auto before = Snapshot(dir);
         FakeHost host(c.offset.c_str());
@@ -166,7 +149,7 @@ TEST(RunShiftJob, OffsetIsReadBeforeTheNameIsLookedAt) {
 
 TEST(RunShiftJob, PathsOf1024BytesAreRefused) {
     ScratchDir dir;
-    MakeDisc(dir);
+    MakeMixedDisc(dir);
     auto before = Snapshot(dir);
     // "./" repeated keeps the path valid while making it long.
     std::string prefix = dir.path() + "/";
@@ -197,7 +180,7 @@ TEST(RunShiftJob, DerivedNames) {
     for (const auto& c : cases) {
         ScratchDir dir;
         std::string stem = c.stem;
-        Disc disc = MakeDisc(dir, stem);
+        Disc disc = MakeMixedDisc(dir, stem);
         rename((dir / (stem + ".ccd")).c_str(), (dir / c.control).c_str());
         FakeHost host;
         EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / c.control).c_str())) << c.control;
@@ -208,7 +191,7 @@ TEST(RunShiftJob, DerivedNames) {
 
 TEST(RunShiftJob, UnreadableControlFileGivesAnUnchangedCopy) {
     ScratchDir dir;
-    Disc disc = MakeDisc(dir);
+    Disc disc = MakeMixedDisc(dir);
     unlink((dir / "disc.ccd").c_str());
     mkdir((dir / "disc.ccd").c_str(), 0755);
     FakeHost host("-30");
@@ -221,17 +204,17 @@ TEST(RunShiftJob, UnreadableControlFileGivesAnUnchangedCopy) {
 
 TEST(RunShiftJob, TrailingPartialSectorStaysOnlyInTheBackup) {
     ScratchDir dir;
-    Disc disc = MakeDisc(dir, "disc", 1000);
+    Disc disc = MakeMixedDisc(dir, "disc", 1000);
     FakeHost host("-30");
     EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "disc.ccd").c_str()));
     Bytes whole(disc.image.begin(), disc.image.end() - 1000);
-    EXPECT_EQ(ExpectedMixed(whole, -30), model::ReadFileBytes(dir / "disc.img"));
+    EXPECT_EQ(model::ExpectedImage(whole, disc.audio, -30), model::ReadFileBytes(dir / "disc.img"));
     EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.old"));
 }
 
 TEST(RunShiftJob, BackupNameTakenByADanglingLinkIsNeverReplaced) {
     ScratchDir dir;
-    Disc disc = MakeDisc(dir);
+    Disc disc = MakeMixedDisc(dir);
     ASSERT_EQ(0, symlink("nowhere", (dir / "disc.old").c_str()));
     FakeHost host;
     JobReport report;
@@ -262,14 +245,14 @@ TEST(RunShiftJob, CancelKeepsTheBackupWhole) {
 
 TEST(RunShiftJob, OffsetIsReadAfreshForEveryJob) {
     ScratchDir dir;
-    Disc first = MakeDisc(dir, "one");
-    Disc second = MakeDisc(dir, "two");
+    Disc first = MakeMixedDisc(dir, "one");
+    Disc second = MakeMixedDisc(dir, "two");
     FakeHost host("-30");
     EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "one.ccd").c_str()));
     host.SetOffsetText("100");
     EXPECT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "two.ccd").c_str()));
-    EXPECT_EQ(ExpectedMixed(first.image, -30), model::ReadFileBytes(dir / "one.img"));
-    EXPECT_EQ(ExpectedMixed(second.image, 100), model::ReadFileBytes(dir / "two.img"));
+    EXPECT_EQ(Expected(first, -30), model::ReadFileBytes(dir / "one.img"));
+    EXPECT_EQ(Expected(second, 100), model::ReadFileBytes(dir / "two.img"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "job_host.h"
 #include "scratch_dir.h"
 #include "shift_job.h"
+#include "test_disc.h"
 
 namespace fault {
 
@@ -45,28 +46,11 @@ using Folder = testing_support::ScratchDir;
 using testing_support::Exists;
 using testing_support::WriteText;
 
-// A run of tracks of one kind.
-struct Run {
-    bool audio;
-    int64_t sectors;
-};
-
-struct Disc {
-    std::string control;      // the control file's text
-    Bytes image;              // whole sectors, then `tail` bytes of a partial one
-    std::vector<bool> audio;  // which whole sectors are audio
-    int64_t sectors;
-};
-
-// A disc of the runs in order: each run is a track of its kind (audio tracks after data have a
-// pregap index), the sectors are random, the control file is laid out as imaging tools write it.
-Disc MakeDisc(const std::vector<Run>& runs, uint32_t seed, int32_t tail = 0);
-
-// Writes disc.ccd and disc.img (or the names given) into `folder`.
-void WriteDisc(const Disc& disc, const std::string& controlPath, const std::string& imagePath);
-
-// The image that shifting `disc` by `shift` samples must give.
-Bytes Expected(const Disc& disc, int32_t shift);
+using testing_support::Disc;
+using testing_support::Expected;
+using testing_support::MakeDisc;
+using testing_support::Run;
+using testing_support::WriteDisc;
 
 // Contents of a file; empty and `*present` false when it cannot be read.
 Bytes Contents(const std::string& path, bool* present = nullptr);

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <random>
-
 #include "gtest/gtest.h"
 
 namespace fixture {
@@ -22,26 +20,21 @@ std::string MakeScratchFolder(const std::string& name) {
 
 Disc MakeDisc(const std::string& folder, const std::string& name, int32_t sectors,
               int32_t audioStart, int32_t audioEnd, uint32_t seed, int32_t tail) {
+    std::vector<testing_support::Run> runs;
+    if (audioStart > 0) {
+        runs.push_back({false, audioStart});
+    }
+    runs.push_back({true, audioEnd - audioStart});
+    if (audioEnd < sectors) {
+        runs.push_back({false, sectors - audioEnd});
+    }
     Disc disc;
+    static_cast<testing_support::Disc&>(disc) = testing_support::MakeDisc(runs, seed, tail);
     std::string stem = folder + "\\" + name;
     disc.controlPath = stem + ".ccd";
     disc.imagePath = stem + ".img";
     disc.backupPath = stem + ".old";
-
-    std::mt19937 random(seed);
-    disc.image.resize(static_cast<size_t>(sectors) * 2352 + tail);
-    for (uint8_t& byte : disc.image) {
-        byte = static_cast<uint8_t>(random());
-    }
-    model::WriteFileBytes(disc.imagePath, disc.image);
-
-    std::string control = "[CloneCD]\r\nVersion=3\r\n[TRACK 1]\r\nMODE=1\r\nINDEX 1=0\r\n";
-    control += "[TRACK 2]\r\nMODE=0\r\nINDEX 1=" + std::to_string(audioStart) + "\r\n";
-    if (audioEnd < sectors) {
-        control += "[TRACK 3]\r\nMODE=1\r\nINDEX 1=" + std::to_string(audioEnd) + "\r\n";
-    }
-    model::WriteFileBytes(disc.controlPath, model::Bytes(control.begin(), control.end()));
-    disc.audio = model::AudioSectorsFromRanges({{audioStart, audioEnd}}, sectors);
+    testing_support::WriteDisc(disc, disc.controlPath, disc.imagePath);
     return disc;
 }
 

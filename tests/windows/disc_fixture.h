@@ -8,18 +8,18 @@
 #include <vector>
 
 #include "image_model.h"
+#include "test_disc.h"
 
 namespace fixture {
 
 // A new empty folder under the system's temporary folder; `name` may hold blanks.
 std::string MakeScratchFolder(const std::string& name);
 
-struct Disc {
+// The shared test disc (its image and which sectors are audio) and where it was written.
+struct Disc : testing_support::Disc {
     std::string controlPath;  // ...\NAME.ccd
     std::string imagePath;    // ...\NAME.img
     std::string backupPath;   // ...\NAME.old
-    model::Bytes image;       // the image as written
-    std::vector<bool> audio;  // which sectors are audio
 };
 
 // Writes NAME.ccd and NAME.img in `folder`: data sectors [0, audioStart), audio up to

@@ -147,6 +147,13 @@ void PrintResult(const JobReport& r, const char* controlPath, const char* offset
             fprintf(out, "%s: cannot rename it to %s (%s); nothing was changed\n", r.imagePath,
                     r.backupPath, SystemErrorText(r.error));
             break;
+        case ShiftResult::BackupNameLeft:
+            fprintf(out,
+                    "%s: cannot rename it to %s (%s); the image is unchanged, but %s stays as a "
+                    "second name of it (%s): remove %s\n",
+                    r.imagePath, r.backupPath, SystemErrorText(r.error), r.backupPath,
+                    SystemErrorText(r.restoreError), r.backupPath);
+            break;
         case ShiftResult::SourceOpenFailed:
             fprintf(out, "%s: cannot read %s (%s)", r.imagePath, r.backupPath,
                     SystemErrorText(r.error));
@@ -166,7 +173,7 @@ void PrintResult(const JobReport& r, const char* controlPath, const char* offset
     }
     // Any other outcome is a failure after the rename: say where the original is now.
     if (r.result != ShiftResult::Done && r.result != ShiftResult::Cancelled &&
-        !IsRefusal(r.result)) {
+        r.result != ShiftResult::BackupNameLeft && !IsRefusal(r.result)) {
         PrintAftermath(out, r);
     }
 }

@@ -69,8 +69,10 @@ int64_t CopyThroughBuffer(File& source, File& target, int64_t sourceOffset, int6
 bool FileExists(const char* path);
 
 // Renames `from` to `to`; never replaces anything at `to`, not even a dangling symbolic link.
-// Returns 0, or the system's error code.
-int RenameNoReplace(const char* from, const char* to);
+// Returns 0, or the system's error code; a failed rename leaves `to` as it was, except where
+// the system's only way to rename made `to` a second name of `from` and could not remove it
+// again: `*leftError` (when given) then says why, otherwise it is 0.
+int RenameNoReplace(const char* from, const char* to, int* leftError = nullptr);
 
 // Puts the backup back under the image name, replacing the unfinished image there.
 // Returns 0, or the system's error code.

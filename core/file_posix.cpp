@@ -266,19 +266,25 @@ bool File::ReleasePreallocation() {
     return true;
 }
 
-static int LinkThenUnlink(const char* from, const char* to) {
+static int LinkThenUnlink(const char* from, const char* to, int* leftError) {
     if (link(from, to) != 0) {
         return errno;
     }
     if (unlink(from) != 0) {
+        // Half a rename is no rename: the new name goes again, or the caller hears it stayed.
         int error = errno;
-        unlink(to);
+        if (unlink(to) != 0 && leftError != nullptr) {
+            *leftError = errno;
+        }
         return error;
     }
     return 0;
 }
 
-int RenameNoReplace(const char* from, const char* to) {
+int RenameNoReplace(const char* from, const char* to, int* leftError) {
+    if (leftError != nullptr) {
+        *leftError = 0;
+    }
 #ifdef SYS_renameat2
     const unsigned int noReplace = 1;  // RENAME_NOREPLACE
     if (syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, noReplace) == 0) {
@@ -289,7 +295,7 @@ int RenameNoReplace(const char* from, const char* to) {
     }
 #endif
     // link() refuses any name that is taken, a dangling symbolic link included.
-    return LinkThenUnlink(from, to);
+    return LinkThenUnlink(from, to, leftError);
 }
 
 int RestoreBackup(const char* backupPath, const char* imagePath) {

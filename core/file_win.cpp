@@ -135,7 +135,10 @@ bool File::ReleasePreallocation() {
     return true;
 }
 
-int RenameNoReplace(const char* from, const char* to) {
+int RenameNoReplace(const char* from, const char* to, int* leftError) {
+    if (leftError != nullptr) {
+        *leftError = 0;
+    }
     return MoveFileA(from, to) ? 0 : static_cast<int>(GetLastError());
 }
 

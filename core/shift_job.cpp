@@ -88,10 +88,13 @@ ShiftResult RunShiftJob(JobHost& host, const char* controlPath, JobReport* repor
     WorkArea work;
     memset(&work, 0, sizeof(work));
 
-    int renameError = RenameNoReplace(report.imagePath, report.backupPath);
+    int leftError = 0;
+    int renameError = RenameNoReplace(report.imagePath, report.backupPath, &leftError);
     if (renameError != 0) {
         report.error = renameError;
-        return End(report, ShiftResult::RenameFailed);
+        report.restoreError = leftError;
+        return End(report,
+                   leftError != 0 ? ShiftResult::BackupNameLeft : ShiftResult::RenameFailed);
     }
 
     File source;

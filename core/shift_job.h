@@ -25,6 +25,9 @@ enum class ShiftResult {
     BackupExists,
     ControlReadFailed,  // the control file opened but could not be read to its end
     RenameFailed,
+    // The rename failed half way: the image is unchanged, but the backup name, made as a second
+    // name of it, could not be removed again (`restoreError` says why).
+    BackupNameLeft,
     // Failures after the rename: the original is put back under the image name (see `restored`).
     SourceOpenFailed,
     TargetCreateFailed,

@@ -319,6 +319,46 @@ TEST(InjectedFaults, AFailedFirstRenameTouchesNothing) {
     EXPECT_EQ(folder.Names(), kDiscOnly);
 }
 
+// Where the system has no rename that refuses to replace, the image is given the backup name as
+// a second name and then loses its own. If it cannot lose its own, the second name must go again:
+// left behind, it would pass for a backup and refuse the next job; if it cannot go, the job says
+// so instead of "nothing was changed".
+TEST(InjectedFaults, ARenameThatFailsHalfWayIsUndoneOrSaidSo) {
+    struct Case {
+        const char* what;
+        int unlinkFailures;
+        ShiftResult expected;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {"the image loses its name", 0, ShiftResult::Done, kDiscAndBackup},
+        {"the image keeps its name", 1, ShiftResult::RenameFailed, kDiscOnly},
+        {"the second name cannot be removed", 2, ShiftResult::BackupNameLeft, kDiscAndBackup},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder folder;
+        Disc disc = PlaceTestDisc(folder);
+
+        std::vector<shim::Injection> injections = {{Call::Rename, 1, Fault::Fail, EINVAL}};
+        for (int nth = 1; nth <= c.unlinkFailures; ++nth) {
+            injections.push_back({Call::Unlink, nth, Fault::Fail, EPERM});
+        }
+        JobRun run = JobWith(folder, injections);
+        EXPECT_TRUE(run.delivered);
+        EXPECT_EQ(run.result, c.expected);
+        EXPECT_EQ(folder.Names(), c.names);
+        if (c.expected == ShiftResult::Done) {
+            EXPECT_TRUE(fault::Contents(folder / "disc.img") == fault::Expected(disc, -30));
+            EXPECT_TRUE(fault::Contents(folder / "disc.old") == disc.image);
+            continue;
+        }
+        EXPECT_EQ(run.report.error, EPERM);
+        EXPECT_EQ(run.report.restoreError, c.unlinkFailures == 2 ? EPERM : 0);
+        EXPECT_TRUE(fault::Contents(folder / "disc.img") == disc.image);
+    }
+}
+
 // When the original cannot even be put back under its name, it must stay whole as the backup.
 TEST(InjectedFaults, WhenPuttingTheImageBackFailsTooTheBackupHoldsTheOriginal) {
     struct Case {

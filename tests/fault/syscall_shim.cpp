@@ -23,6 +23,7 @@ int __real_close(int fd);
 int __real_open64(const char* path, int flags, ...);
 int __real_rename(const char* from, const char* to);
 long __real_syscall(long number, ...);
+int __real_unlink(const char* path);
 }
 
 namespace shim {
@@ -278,4 +279,12 @@ extern "C" long __wrap_syscall(long number, ...) {
         return -1;
     }
     return __real_syscall(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+}
+
+extern "C" int __wrap_unlink(const char* path) {
+    if (shim::state.armed && (shim::state.imagePath == path || shim::state.backupPath == path) &&
+        shim::Decide(Call::Unlink) == Action::Fail) {
+        return -1;
+    }
+    return __real_unlink(path);
 }

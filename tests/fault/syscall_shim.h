@@ -1,6 +1,6 @@
 // Fails chosen system calls of a job on cue, where the operating system cannot be made to: the
 // test executable is linked with --wrap for read, pread64, write, splice, fcntl64, fallocate64,
-// ftruncate64, close, open64, rename and syscall (renameat2).
+// ftruncate64, close, open64, rename, syscall (renameat2) and unlink.
 #pragma once
 
 #include <sys/types.h>
@@ -23,6 +23,7 @@ enum class Call {
     SourceOpen,    // the backup opened for reading once it exists
     TargetCreate,  // the new image created
     Rename,        // either rename of the job: image to backup, or the backup put back
+    Unlink,        // of the image or the backup name
     Count
 };
 

@@ -24,20 +24,35 @@ static void ClosePipe(int pipeEnds[2]) {
     }
 }
 
+// 0 for a regular file, which is all that images and control files can be; otherwise why not.
+static int RegularFileError(int statResult, const struct stat& info) {
+    if (statResult != 0) {
+        return errno;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    }
+    return 0;
+}
+
 bool File::OpenForReading(const char* path) {
     Close();
-    // Non-blocking, so that a FIFO under the name cannot hold the job waiting for a writer.
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Opening a device or FIFO acts on it (a new terminal, a writer set going), so its type is
+    // looked at first.
+    struct stat info;
+    int error = RegularFileError(stat(path, &info), info);
+    if (error != 0) {
+        lastError_ = error;
+        return false;
+    }
+    // Should the name change in between: non-blocking, so that a FIFO cannot hold the job waiting
+    // for a writer, and never taking a terminal as the controlling one; the type is checked again.
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         lastError_ = errno;
         return false;
     }
-    // Only regular files are images or control files: a directory, FIFO or device is absent.
-    struct stat info;
-    int error = fstat(fd, &info) != 0 ? errno : 0;
-    if (error == 0 && !S_ISREG(info.st_mode)) {
-        error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-    }
+    error = RegularFileError(fstat(fd, &info), info);
     if (error == 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         error = errno;
     }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 #include <random>
@@ -138,6 +140,26 @@ TEST(RunShiftJob, RefusalsChangeNothing) {
         EXPECT_TRUE(IsRefusal(c.result));
         EXPECT_EQ(before, Snapshot(dir)) << c.name;
         EXPECT_TRUE(host.progress.empty()) << c.name;
+    }
+}
+
+// Opening a device or a FIFO acts on it (a link to /dev/ptmx makes a new terminal, opening a
+// FIFO sets its writer going): a name of another kind must be turned down without an open.
+TEST(RunShiftJob, NamesOfOtherKindsAreNeverOpened) {
+    for (const char* name : {"disc.img", "disc.ccd"}) {
+        ScratchDir dir;
+        MakeMixedDisc(dir);
+        ASSERT_EQ(0, mkfifo((dir / "fifo").c_str(), 0644));
+        unlink((dir / name).c_str());
+        ASSERT_EQ(0, symlink("fifo", (dir / name).c_str()));
+        int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(inotify_add_watch(watch, (dir / "fifo").c_str(), IN_OPEN), 0);
+        FakeHost host;
+        RunShiftJob(host, (dir / "disc.ccd").c_str());
+        char events[4096];
+        EXPECT_LT(read(watch, events, sizeof(events)), 0) << name << " was opened";
+        close(watch);
     }
 }
 

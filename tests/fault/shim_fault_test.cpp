@@ -38,8 +38,9 @@ struct JobRun {
     bool delivered;
 };
 
-JobRun JobWith(const Folder& folder, const std::vector<shim::Injection>& injections) {
-    fault::TestHost host("-30");
+JobRun JobWith(const Folder& folder, const std::vector<shim::Injection>& injections,
+               const char* offset = "-30") {
+    fault::TestHost host(offset);
     JobRun run;
     shim::Arm(injections, folder / "disc.img", folder / "disc.ccd");
     run.result = RunShiftJob(host, (folder / "disc.ccd").c_str(), &run.report);
@@ -80,10 +81,10 @@ const char* Name(Call call) {
 }
 
 // How many calls of each kind a clean job makes on this disc.
-int CleanCalls(Call call) {
+int CleanCalls(Call call, const char* offset = "-30") {
     Folder folder;
     Disc disc = PlaceTestDisc(folder);
-    JobWith(folder, {});
+    JobWith(folder, {}, offset);
     return shim::Calls(call);
 }
 
@@ -92,9 +93,12 @@ TEST(InjectedFaults, AFailedCallAnywherePutsTheImageBack) {
         Call call;
         int error;
         ShiftResult expected;
+        const char* offset = "-30";
     };
     const Case cases[] = {
+        // The bytes that the shift drops are read too: at a region's start for -30, its end for 30.
         {Call::Read, EIO, ShiftResult::ReadFailed},
+        {Call::Read, EIO, ShiftResult::ReadFailed, "30"},
         {Call::SpliceIn, EIO, ShiftResult::ReadFailed},
         {Call::SpliceOut, EIO, ShiftResult::WriteFailed},
         {Call::SpliceOut, ENOSPC, ShiftResult::WriteFailed},
@@ -107,16 +111,17 @@ TEST(InjectedFaults, AFailedCallAnywherePutsTheImageBack) {
     };
     int tried = 0;
     for (const Case& c : cases) {
-        const int calls = CleanCalls(c.call);
-        ASSERT_GE(calls, 1) << Name(c.call);
+        const int calls = CleanCalls(c.call, c.offset);
+        ASSERT_GE(calls, 1) << Name(c.call) << " at " << c.offset;
         // The first call, one in the middle, the last.
         for (int nth : std::set<int>{1, (calls + 1) / 2, calls}) {
             SCOPED_TRACE(std::string(Name(c.call)) + " " + std::to_string(nth) + " of " +
-                         std::to_string(calls) + " fails with " + strerror(c.error));
+                         std::to_string(calls) + " fails with " + strerror(c.error) + " at " +
+                         c.offset);
             Folder folder;
             Disc disc = PlaceTestDisc(folder);
 
-            JobRun run = JobWith(folder, {{c.call, nth, Fault::Fail, c.error}});
+            JobRun run = JobWith(folder, {{c.call, nth, Fault::Fail, c.error}}, c.offset);
             EXPECT_TRUE(run.delivered);
             EXPECT_EQ(run.result, c.expected);
             EXPECT_EQ(run.report.error, c.error);
@@ -134,6 +139,7 @@ TEST(InjectedFaults, InterruptedAndShortCallsGiveTheSameImage) {
         Call call;
         Fault fault;
         int nth;
+        bool plainCopy = false;  // splicing declined from the start: the image goes through memory
     };
     const Case cases[] = {
         {Call::Read, Fault::Interrupt, 2},        {Call::SpliceIn, Fault::Interrupt, 3},
@@ -141,15 +147,22 @@ TEST(InjectedFaults, InterruptedAndShortCallsGiveTheSameImage) {
         {Call::Close, Fault::Interrupt, 1},       {Call::Read, Fault::Short, 1},
         {Call::SpliceIn, Fault::Short, 1},        {Call::SpliceOut, Fault::Short, 1},
         {Call::Write, Fault::Short, 1},           {Call::ControlRead, Fault::Short, 1},
-        {Call::ControlRead, Fault::Interrupt, 2},
+        {Call::ControlRead, Fault::Interrupt, 2}, {Call::Read, Fault::Interrupt, 2, true},
+        {Call::Write, Fault::Interrupt, 2, true}, {Call::Read, Fault::Short, 1, true},
+        {Call::Write, Fault::Short, 1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(Name(c.call)) +
-                     (c.fault == Fault::Short ? " moves a third" : " interrupted"));
+                     (c.fault == Fault::Short ? " moves a third" : " interrupted") +
+                     (c.plainCopy ? ", splicing declined" : ""));
         Folder folder;
         Disc disc = PlaceTestDisc(folder);
 
-        JobRun run = JobWith(folder, {{c.call, c.nth, c.fault, 0}});
+        std::vector<shim::Injection> injections = {{c.call, c.nth, c.fault, 0}};
+        if (c.plainCopy) {
+            injections.push_back({Call::SpliceIn, 1, Fault::Fail, EINVAL});
+        }
+        JobRun run = JobWith(folder, injections);
         EXPECT_TRUE(run.delivered);
         EXPECT_EQ(run.result, ShiftResult::Done);
         EXPECT_TRUE(fault::Contents(folder / "disc.img") == fault::Expected(disc, -30));
@@ -158,9 +171,21 @@ TEST(InjectedFaults, InterruptedAndShortCallsGiveTheSameImage) {
     }
 }
 
-// A splice declined at the first call, in the middle or at the last, on either side: the copy
-// goes on through memory from the byte where splicing stopped, what the pipe held included.
+// A splice declined at the first call, in the middle or at the last, on either side, and part way
+// through a range: the copy goes on through memory from the byte where splicing stopped, what the
+// pipe held included.
 TEST(InjectedFaults, ASpliceThatIsNotOfferedFallsBackToPlainCopying) {
+    for (Call call : {Call::SpliceIn, Call::SpliceOut}) {
+        SCOPED_TRACE(std::string(Name(call)) + " moves a third, then is declined");
+        Folder folder;
+        Disc disc = PlaceTestDisc(folder);
+
+        // The first call moved a third of the first range: the second is part way through it.
+        JobRun run = JobWith(folder, {{call, 2, Fault::Fail, EINVAL}, {call, 1, Fault::Short, 0}});
+        EXPECT_TRUE(run.delivered);
+        EXPECT_EQ(run.result, ShiftResult::Done);
+        EXPECT_TRUE(fault::Contents(folder / "disc.img") == fault::Expected(disc, -30));
+    }
     for (Call call : {Call::SpliceIn, Call::SpliceOut}) {
         const int calls = CleanCalls(call);
         ASSERT_GE(calls, 3) << Name(call);
@@ -305,6 +330,36 @@ TEST(InjectedFaults, AControlFileReadErrorRefusesTheJob) {
         EXPECT_EQ(run.report.error, EIO);
         EXPECT_TRUE(fault::Contents(folder / "disc.img") == disc.image);
         EXPECT_EQ(folder.Names(), kDiscOnly);
+    }
+}
+
+// Whatever takes the image name between the rename and the creation of the new image (another
+// program's file, a link to one) is never written to, nor replaced by the put-back.
+TEST(InjectedFaults, ANameTakenBeforeTheNewImageIsCreatedIsLeftAlone) {
+    for (bool link : {false, true}) {
+        SCOPED_TRACE(link ? "a link to another file" : "another file");
+        Folder folder;
+        Disc disc = PlaceTestDisc(folder);
+        const Bytes theirs = {'t', 'h', 'e', 'i', 'r', 's'};
+
+        fault::TestHost host("-30");
+        JobReport report;
+        shim::Arm({}, folder / "disc.img", folder / "disc.ccd");
+        shim::Before(Call::TargetCreate, [&] {
+            model::WriteFileBytes(folder / "theirs", theirs);
+            if (link) {
+                symlink("theirs", (folder / "disc.img").c_str());
+            } else {
+                rename((folder / "theirs").c_str(), (folder / "disc.img").c_str());
+            }
+        });
+        ShiftResult result = RunShiftJob(host, (folder / "disc.ccd").c_str(), &report);
+        shim::Disarm();
+        EXPECT_EQ(result, ShiftResult::TargetCreateFailed);
+        EXPECT_EQ(report.error, EEXIST);
+        EXPECT_FALSE(report.restored);
+        EXPECT_TRUE(fault::Contents(folder / "disc.img") == theirs);
+        EXPECT_TRUE(fault::Contents(folder / "disc.old") == disc.image);
     }
 }
 

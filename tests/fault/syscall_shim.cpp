@@ -44,6 +44,8 @@ struct State {
     std::string backupPath;
     std::string targetPath;
     int calls[static_cast<int>(Call::Count)] = {};
+    Call beforeCall = Call::Count;
+    std::function<void()> before;
 };
 
 State state;
@@ -69,6 +71,13 @@ enum class Action { Pass, Fail, Shorten };
 
 // Counts a matching call and says what to do with it.
 Action Decide(Call call) {
+    if (call == state.beforeCall && state.before) {
+        std::function<void()> action = std::move(state.before);
+        state.before = nullptr;
+        state.armed = false;
+        action();
+        state.armed = true;
+    }
     int n = ++state.calls[static_cast<int>(call)];
     for (int i = 0; i < state.planned; ++i) {
         const Injection& injection = state.injections[i];
@@ -119,6 +128,11 @@ void Arm(const std::vector<Injection>& injections, const std::string& imagePath,
 
 void Disarm() {
     state.armed = false;
+}
+
+void Before(Call call, std::function<void()> action) {
+    state.beforeCall = call;
+    state.before = std::move(action);
 }
 
 int Calls(Call call) {

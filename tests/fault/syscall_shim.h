@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,8 @@ struct Injection {
 void Arm(const std::vector<Injection>& injections, const std::string& imagePath,
          const std::string& controlPath);
 void Disarm();
+// After Arm: runs `action` once, disarmed, just before the first matching call of `call`.
+void Before(Call call, std::function<void()> action);
 
 // Matching calls seen since Arm, of each kind.
 int Calls(Call call);

@@ -164,7 +164,7 @@ void PrintResult(const JobReport& r, const char* controlPath, const char* offset
             break;
         case ShiftResult::ReadFailed:
             fprintf(out, "%s: read failed after %d sectors (%s)", r.imagePath, r.sectors,
-                    r.error != 0 ? SystemErrorText(r.error) : "the file became shorter");
+                    r.error != 0 ? SystemErrorText(r.error) : "its size changed while it was read");
             break;
         case ShiftResult::WriteFailed:
             fprintf(out, "%s: write failed after %d sectors (%s)", r.imagePath, r.sectors,

@@ -165,10 +165,15 @@ RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
         }
     }
     // A cancel or the end of the image ends the open region there, as a data sector would.
-    if (rewriter.status == RewriteStatus::Finished && rewriter.CloseRegion() && cancelled) {
+    bool closed = rewriter.status == RewriteStatus::Finished && rewriter.CloseRegion();
+    if (closed && cancelled) {
         rewriter.status = RewriteStatus::Cancelled;
         // The target stays, shorter than the room set aside for it.
         target.ReleasePreallocation();
+    } else if (closed && source.Size() != size) {
+        // A source that grew while it was copied was cut at its first size: not a whole copy.
+        rewriter.status = RewriteStatus::ReadFailed;
+        rewriter.error = source.Size() < 0 ? source.LastError() : 0;
     }
     return {rewriter.status, static_cast<int32_t>(i), static_cast<int32_t>(total),
             rewriter.audioRegions, rewriter.error};

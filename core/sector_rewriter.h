@@ -37,7 +37,8 @@ struct RewriteOutcome {
 // (byteShift > 0), or silence followed by the run without its last -byteShift bytes
 // (byteShift < 0). Data sectors are copied unchanged. A trailing partial sector is not copied.
 // Every PROGRESS_INTERVAL sectors it shows progress, pumps messages and stops if the host's busy
-// flag is clear. `chunkSectors` (1..CHUNK_SECTORS) is for tests that force small copies.
+// flag is clear. A source whose size is not the same at the end as at the start fails as a
+// read. `chunkSectors` (1..CHUNK_SECTORS) is for tests that force small copies.
 RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
                               const BoundaryList& list, WorkArea& work, JobHost& host,
                               int32_t chunkSectors = CHUNK_SECTORS);

@@ -143,6 +143,18 @@ void PrintResult(const JobReport& r, const char* controlPath, const char* offset
             fprintf(out, "%s: cannot read it (%s); nothing was changed\n", controlPath,
                     SystemErrorText(r.error));
             break;
+        case ShiftResult::SessionLayoutMismatch:
+            fprintf(out,
+                    "%s: multi-session layout does not match the image size; nothing was "
+                    "changed\n",
+                    controlPath);
+            break;
+        case ShiftResult::SessionLayoutInvalid:
+            fprintf(out,
+                    "%s: multi-session layout contradicts itself or has more than %d sessions "
+                    "or %d tracks; nothing was changed\n",
+                    controlPath, MAX_SESSIONS, MAX_TRACKS);
+            break;
         case ShiftResult::RenameFailed:
             fprintf(out, "%s: cannot rename it to %s (%s); nothing was changed\n", r.imagePath,
                     r.backupPath, SystemErrorText(r.error));

@@ -41,10 +41,12 @@ static ShiftResult End(JobReport& report, ShiftResult result) {
     return result;
 }
 
-ShiftResult RunShiftJob(JobHost& host, const char* controlPath, JobReport* reportOut) {
+ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* plan,
+                            JobReport* reportOut) {
     JobReport localReport;
     JobReport& report = reportOut != nullptr ? *reportOut : localReport;
     memset(&report, 0, sizeof(report));
+    memset(plan, 0, sizeof(*plan));
 
     char text[TEXT_BUFFER_SIZE];
     host.ReadOffsetText(text);
@@ -52,10 +54,11 @@ ShiftResult RunShiftJob(JobHost& host, const char* controlPath, JobReport* repor
     int32_t shift = 0;
     bool fits = ParseDecimal(text, &shift);
     report.shift = shift;
+    plan->shift = shift;
     if (!fits || shift < MIN_SHIFT || shift > MAX_SHIFT) {
         return End(report, ShiftResult::OffsetOutOfRange);
     }
-    const int32_t byteShift = -SAMPLE_SIZE * shift;
+    plan->byteShift = -SAMPLE_SIZE * shift;
 
     if (BoundedLength(controlPath, PATH_BUFFER_SIZE) > MAX_PATH_LENGTH) {
         return End(report, ShiftResult::PathTooLong);
@@ -63,28 +66,47 @@ ShiftResult RunShiftJob(JobHost& host, const char* controlPath, JobReport* repor
     if (CompareNoCase(FindExtension(controlPath), ".CCD") != 0) {
         return End(report, ShiftResult::NotControlFile);
     }
-    DerivePath(report.imagePath, controlPath, ".img");
-    if (!FileExists(report.imagePath)) {
-        return End(report, ShiftResult::ImageMissing);
+    DerivePath(plan->imagePath, controlPath, ".img");
+    DerivePath(plan->backupPath, controlPath, ".old");
+    CopyString(report.imagePath, plan->imagePath);
+    {
+        File image;
+        if (!image.OpenForReading(plan->imagePath)) {
+            return End(report, ShiftResult::ImageMissing);
+        }
+        int64_t size = image.Size();
+        plan->imageSectors = size < 0 ? -1 : size / SECTOR_SIZE;
     }
-    DerivePath(report.backupPath, controlPath, ".old");
-    if (FileExists(report.backupPath)) {
+    CopyString(report.backupPath, plan->backupPath);
+    if (FileExists(plan->backupPath)) {
         return End(report, ShiftResult::BackupExists);
     }
 
-    BoundaryList list;
+    ControlScan scan;
     {
         // A control file that cannot be read reads as empty: every sector is data.
         File control;
         control.OpenForReading(controlPath);
-        ScanControlFile(control, text, list);
+        ScanControlFile(control, text, scan);
         // Regions cut short by a read error would shift data or leave audio unshifted.
         if (control.IsOpen() && control.LastError() != 0) {
             report.error = control.LastError();
             return End(report, ShiftResult::ControlReadFailed);
         }
     }
+    plan->layout = PlaceInImage(scan, plan->imageSectors, plan->boundaries, plan->tracks);
+    plan->sessions = plan->layout == SessionLayout::SingleSession ? 1 : scan.lastSession;
+    if (plan->layout == SessionLayout::SizeMismatch) {
+        return End(report, ShiftResult::SessionLayoutMismatch);
+    }
+    if (plan->layout == SessionLayout::Contradictory) {
+        return End(report, ShiftResult::SessionLayoutInvalid);
+    }
+    return End(report, ShiftResult::Done);
+}
 
+// Renames the image to the backup name and writes the shifted image under the image name.
+static ShiftResult RunPlannedJob(JobHost& host, const JobPlan& plan, JobReport& report) {
     WorkArea work;
     memset(&work, 0, sizeof(work));
 
@@ -108,7 +130,8 @@ ShiftResult RunShiftJob(JobHost& host, const char* controlPath, JobReport* repor
                     false);
     }
 
-    RewriteOutcome outcome = RewriteSectors(source, target, byteShift, list, work, host);
+    RewriteOutcome outcome =
+        RewriteSectors(source, target, plan.byteShift, plan.boundaries, work, host);
     report.sectors = outcome.sectors;
     report.totalSectors = outcome.totalSectors;
     report.audioRegions = outcome.audioRegions;
@@ -125,4 +148,15 @@ ShiftResult RunShiftJob(JobHost& host, const char* controlPath, JobReport* repor
     }
     return End(report, outcome.status == RewriteStatus::Cancelled ? ShiftResult::Cancelled
                                                                   : ShiftResult::Done);
+}
+
+ShiftResult RunShiftJob(JobHost& host, const char* controlPath, JobReport* reportOut) {
+    JobReport localReport;
+    JobReport& report = reportOut != nullptr ? *reportOut : localReport;
+    JobPlan plan;
+    ShiftResult result = PrepareShiftJob(host, controlPath, &plan, &report);
+    if (result != ShiftResult::Done) {
+        return result;
+    }
+    return RunPlannedJob(host, plan, report);
 }

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "disc_layout.h"
 #include "sector.h"
 #include "text.h"
 
@@ -23,7 +24,9 @@ enum class ShiftResult {
     NotControlFile,
     ImageMissing,
     BackupExists,
-    ControlReadFailed,  // the control file opened but could not be read to its end
+    ControlReadFailed,      // the control file opened but could not be read to its end
+    SessionLayoutMismatch,  // a multi-session layout whose sessions do not add up to the image
+    SessionLayoutInvalid,   // a multi-session table of contents that contradicts itself
     RenameFailed,
     // The rename failed half way: the image is unchanged, but the backup name, made as a second
     // name of it, could not be removed again (`restoreError` says why).
@@ -48,8 +51,29 @@ struct JobReport {
     char backupPath[PATH_BUFFER_SIZE];
 };
 
+// What a job will do, as its preparation found it: no heap, fixed size.
+struct JobPlan {
+    int32_t shift;      // in samples
+    int32_t byteShift;  // -SAMPLE_SIZE * shift
+    char imagePath[PATH_BUFFER_SIZE];
+    char backupPath[PATH_BUFFER_SIZE];
+    int64_t imageSectors;  // whole sectors in the image; -1 when its size cannot be read
+    SessionLayout layout;
+    int32_t sessions;
+    BoundaryList boundaries;  // image sectors where audio and data regions begin
+    TrackTable tracks;        // image sectors where the tracks begin
+};
+
 // True for the results that leave the image and the backup as they were before the job.
 bool IsRefusal(ShiftResult result);
+
+// Makes every check of a job for the control file at `controlPath` and scans it, touching no
+// file: the shift read from `host`, the names, the image present, the backup absent, the
+// control file read and its sessions placed in the image. Returns Done when the job can run,
+// with `plan` filled; otherwise the refusal. `report`, when given, receives the details as
+// RunShiftJob would give them.
+ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* plan,
+                            JobReport* report = nullptr);
 
 // Runs one job for the control file at `controlPath`, reading the offset text from `host` and
 // showing progress through it. `report`, when given, receives the details.

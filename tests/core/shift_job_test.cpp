@@ -277,4 +277,102 @@ TEST(RunShiftJob, OffsetIsReadAfreshForEveryJob) {
     EXPECT_EQ(Expected(second, 100), model::ReadFileBytes(dir / "two.img"));
 }
 
+using testing_support::SessionDisc;
+
+// Multi-session discs, judged by the image model's address mapping. A stored gap is shorter than
+// on a real disc, to keep the images small: the rule is the same.
+struct SessionLayoutCase {
+    const char* name;
+    SessionDisc disc;
+    bool gapStored;
+};
+
+const SessionLayoutCase kSessionLayouts[] = {
+    {"CD-Extra, gap left out", testing_support::CdExtra(), false},
+    {"CD-Extra, gap stored", testing_support::CdExtra(600), true},
+    {"data first, audio session, gap left out", testing_support::AudioSession(), false},
+    {"data first, audio session, gap stored", testing_support::AudioSession(600), true},
+};
+
+Disc PlaceSessionDisc(const ScratchDir& dir, const SessionDisc& sessions, bool gapStored,
+                      int32_t tail = 0) {
+    Disc disc = testing_support::MakeSessionDisc(sessions, gapStored, 9, tail);
+    testing_support::WriteDisc(disc, dir / "disc.ccd", dir / "disc.img");
+    return disc;
+}
+
+TEST(MultiSessionJob, OnlyTheAudioMoves) {
+    for (const auto& layout : kSessionLayouts) {
+        for (const char* shift : {"-2348", "-30", "1", "30", "1234", "2348"}) {
+            ScratchDir dir;
+            Disc disc =
+                PlaceSessionDisc(dir, layout.disc, layout.gapStored, shift[0] == '1' ? 9 : 0);
+            FakeHost host(shift);
+            JobReport report;
+            ASSERT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "disc.ccd").c_str(), &report))
+                << layout.name << ", " << shift;
+            EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.old"));
+            EXPECT_TRUE(Expected(disc, report.shift) == model::ReadFileBytes(dir / "disc.img"))
+                << layout.name << ", shift " << shift;
+            EXPECT_EQ(1, report.audioRegions) << layout.name;
+        }
+    }
+}
+
+TEST(MultiSessionJob, ThePreparationPlacesTheTracksAndTouchesNothing) {
+    ScratchDir dir;
+    PlaceSessionDisc(dir, testing_support::CdExtra(), false);
+    auto before = Snapshot(dir);
+    FakeHost host("-30");
+    JobPlan plan;
+    ASSERT_EQ(ShiftResult::Done, PrepareShiftJob(host, (dir / "disc.ccd").c_str(), &plan));
+    EXPECT_EQ(before, Snapshot(dir));
+    EXPECT_EQ(120, plan.byteShift);
+    EXPECT_EQ(1100, plan.imageSectors);
+    EXPECT_EQ(SessionLayout::GapLeftOut, plan.layout);
+    EXPECT_EQ(2, plan.sessions);
+    EXPECT_EQ(dir / "disc.old", plan.backupPath);
+    EXPECT_EQ((std::vector<int32_t>{0, 800, END_SENTINEL}),
+              std::vector<int32_t>(plan.boundaries, plan.boundaries + 3));
+    ASSERT_EQ(3, plan.tracks.count);
+    EXPECT_EQ(800, plan.tracks.tracks[2].firstSector);
+    EXPECT_EQ(2, plan.tracks.tracks[2].session);
+}
+
+TEST(MultiSessionJob, LayoutsThatDoNotFitAreRefusedUntouched) {
+    struct Case {
+        const char* name;
+        int64_t sectors;  // of the CD-Extra's image, which fits 1100 or 12500
+        int32_t tail;
+        const char* edit;  // replaces the data track's INDEX 1
+        ShiftResult result;
+    };
+    const Case cases[] = {
+        {"a sector short", 1099, 2351, nullptr, ShiftResult::SessionLayoutMismatch},
+        {"a sector more", 1101, 0, nullptr, ShiftResult::SessionLayoutMismatch},
+        {"a sector short of the gap stored", 12499, 0, nullptr, ShiftResult::SessionLayoutMismatch},
+        {"a sector more than the gap stored", 12501, 0, nullptr,
+         ShiftResult::SessionLayoutMismatch},
+        {"an empty image", 0, 0, nullptr, ShiftResult::SessionLayoutMismatch},
+        {"contradictory entries", 1100, 0, "INDEX 1=12201", ShiftResult::SessionLayoutInvalid},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        Disc disc = testing_support::MakeSessionDisc(testing_support::CdExtra(), false, 5);
+        disc.image.resize(static_cast<size_t>(c.sectors * SECTOR_SIZE + c.tail), 7);
+        if (c.edit != nullptr) {
+            disc.control.replace(disc.control.find("INDEX 1=12200"), 13, c.edit);
+        }
+        testing_support::WriteDisc(disc, dir / "disc.ccd", dir / "disc.img");
+        auto before = Snapshot(dir);
+        FakeHost host("-30");
+        JobReport report;
+        EXPECT_EQ(c.result, RunShiftJob(host, (dir / "disc.ccd").c_str(), &report)) << c.name;
+        EXPECT_TRUE(IsRefusal(c.result));
+        EXPECT_EQ(c.result, report.result);
+        EXPECT_EQ(before, Snapshot(dir)) << c.name;
+        EXPECT_TRUE(host.progress.empty()) << c.name;
+    }
+}
+
 }  // namespace

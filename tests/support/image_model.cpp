@@ -33,6 +33,18 @@ std::vector<bool> AudioSectorsFromRanges(const std::vector<std::pair<int64_t, in
     return audio;
 }
 
+int64_t SectorWithoutGaps(const std::vector<Session>& sessions, int64_t address) {
+    int64_t stored = 0;  // image sectors taken by the sessions before
+    for (size_t k = 0; k < sessions.size(); ++k) {
+        const int64_t from = k == 0 ? 0 : sessions[k].firstTrack;
+        if (address < sessions[k].leadOut) {
+            return stored + std::max(address, from) - from;
+        }
+        stored += sessions[k].leadOut - from;
+    }
+    throw std::invalid_argument("an address after the last lead-out");
+}
+
 Bytes ExpectedImage(const Bytes& source, const std::vector<bool>& audio, int32_t shiftSamples) {
     const int64_t sectors = static_cast<int64_t>(audio.size());
     if (sectors * kSector > static_cast<int64_t>(source.size())) {

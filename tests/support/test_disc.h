@@ -1,5 +1,6 @@
 // Discs for tests: a control file laid out as imaging tools write it over random sectors, and
-// the image that shifting it must give, by the image model.
+// the image that shifting it must give, by the image model. Multi-session discs are laid out as
+// CloneCD writes them, their audio placed by the model's address mapping.
 #pragma once
 
 #include <stdint.h>
@@ -42,5 +43,38 @@ Disc PlaceDisc(const std::string& folder, const std::string& stem, const std::ve
 
 // The image that shifting `disc` by `shift` samples must give.
 model::Bytes Expected(const Disc& disc, int32_t shift);
+
+// One track by its disc addresses.
+struct SessionTrack {
+    int32_t session;
+    bool audio;
+    int64_t index1;
+    int64_t index0 = -1;   // -1 without an INDEX 0 line
+    int32_t dataMode = 2;  // MODE= of a data track
+};
+
+struct SessionDisc {
+    std::vector<SessionTrack> tracks;  // numbered from 1 in this order
+    std::vector<int64_t> leadOuts;     // of each session
+};
+
+// What lies between two sessions on a disc: lead-out, lead-in and the next track's pregap.
+constexpr int64_t SESSION_GAP = 6750 + 4500 + 150;
+
+// A CD-Extra: two audio tracks, then a data track in a second session `gap` sectors after the
+// first session's lead-out, its INDEX 0 150 sectors before its INDEX 1.
+SessionDisc CdExtra(int64_t gap = SESSION_GAP);
+// A data track, then two audio tracks in a second session, the first with its INDEX 0 in the gap.
+SessionDisc AudioSession(int64_t gap = SESSION_GAP);
+
+// The control file: [Disc] with Sessions=, [Session n], [Entry n] for points 0xA0, 0xA1, 0xA2
+// and each track (ADR 1) and, on a disc of several sessions, 0xB0 and 0xC0 (ADR 5) in the first,
+// then [TRACK n] with MODE= and INDEX lines.
+std::string SessionControl(const SessionDisc& disc);
+
+// The disc over random sectors, up to the last lead-out with the gaps between the sessions stored
+// or without them. Its audio: each audio track from its first index (INDEX 0 when given) up to the
+// next track's first index, the last up to the last lead-out, placed by the model.
+Disc MakeSessionDisc(const SessionDisc& sessions, bool gapsStored, uint32_t seed, int32_t tail = 0);
 
 }  // namespace testing_support

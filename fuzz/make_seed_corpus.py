@@ -9,9 +9,9 @@ import os
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def header(tracks, data_first, session_gap=False):
-    text = "[CloneCD]\r\nVersion=3\r\n[Disc]\r\nTocEntries=%d\r\nSessions=%d\r\n" % (
-        len(tracks) + 3, 2 if session_gap else 1)
+def header(tracks, data_first):
+    text = "[CloneCD]\r\nVersion=3\r\n[Disc]\r\nTocEntries=%d\r\nSessions=1\r\n" % (
+        len(tracks) + 3)
     text += "DataTracksScrambled=0\r\nCDTextLength=0\r\n[Session 1]\r\n"
     text += "PreGapMode=%d\r\nPreGapSubC=0\r\n" % (1 if data_first else 0)
     for n, (mode, start, _) in enumerate(tracks):
@@ -90,6 +90,77 @@ def hostile(scale):
     }
 
 
+def entry(n, session, point, adr, pmin, plba):
+    return ("[Entry %d]\r\nSession=%d\r\nPoint=0x%02x\r\nADR=0x%02x\r\nControl=0x00\r\n"
+            "TrackNo=0\r\nAMin=0\r\nASec=0\r\nAFrame=0\r\nALBA=-150\r\nZero=0\r\n"
+            "PMin=%d\r\nPSec=0\r\nPFrame=0\r\nPLBA=%d\r\n") % (n, session, point, adr, pmin, plba)
+
+
+def multi_session(sessions, lead_outs, adr5=True):
+    """sessions: per session a list of tracks (mode, index1, index0 or None)."""
+    entries = []
+    number = 1
+    for k, tracks in enumerate(sessions, 1):
+        first, last = number, number + len(tracks) - 1
+        entries.append((k, 0xa0, 1, first, first * 4500 - 150))
+        entries.append((k, 0xa1, 1, last, last * 4500 - 150))
+        entries.append((k, 0xa2, 1, 0, lead_outs[k - 1]))
+        if k == 1 and adr5:
+            entries.append((k, 0xb0, 5, 79, 359849))
+            entries.append((k, 0xc0, 5, 97, -11634))
+        for mode, start, _ in tracks:
+            entries.append((k, number, 1, 0, start))
+            number += 1
+    text = "[CloneCD]\r\nVersion=3\r\n[Disc]\r\nTocEntries=%d\r\nSessions=%d\r\n" % (
+        len(entries), len(sessions))
+    for k in range(1, len(sessions) + 1):
+        text += "[Session %d]\r\nPreGapMode=0\r\nPreGapSubC=0\r\n" % k
+    text += "".join(entry(n, *e) for n, e in enumerate(entries))
+    number = 1
+    for tracks in sessions:
+        for mode, start, pregap in tracks:
+            text += "[TRACK %d]\r\nMODE=%d\r\n" % (number, mode)
+            if pregap is not None:
+                text += "INDEX 0=%d\r\n" % pregap
+            text += "INDEX 1=%d\r\n" % start
+            number += 1
+    return text.encode("latin-1")
+
+
+GAP = 6750 + 4500 + 150
+
+
+def sessions():
+    """Multi-session control files with the whole sectors of an image that fits them (or not)."""
+    extra = GAP + 40
+    cd_extra = multi_session([[(0, 0, None), (0, 20, None)], [(2, extra, extra - 150)]],
+                             [40, extra + 30])
+    stored = multi_session([[(0, 0, None), (0, 20, None)], [(2, 100, 80)]], [40, 130])
+    audio = GAP + 30
+    audio_session = multi_session([[(1, 0, None)], [(0, audio, audio - 150), (0, audio + 20, None)]],
+                                  [30, audio + 50])
+    audio_stored = multi_session([[(1, 0, None)], [(0, 70, 60), (0, 90, None)]], [30, 120])
+    three = multi_session([[(0, 0, None)], [(1, 100, None)], [(0, 200, 190), (0, 220, None)]],
+                          [50, 150, 250])
+    nine = multi_session([[(1, k * 1000, None)] for k in range(9)],
+                         [k * 1000 + 10 for k in range(9)])
+    adr5 = cd_extra.replace(b"[TRACK 1]", entry(99, 1, 3, 5, 0, 99).encode() + b"[TRACK 1]")
+    return {
+        "cd-extra": (cd_extra, 70),
+        "cd-extra-gap-stored": (stored, 130),
+        "cd-extra-size-mismatch": (cd_extra, 71),
+        "cd-extra-adr5-track-point": (adr5, 70),
+        "cd-extra-lower-case": (cd_extra.lower(), 70),
+        "cd-extra-contradictory": (cd_extra.replace(b"INDEX 1=%d" % extra, b"INDEX 1=%d" % (extra + 1)),
+                                   70),
+        "audio-session": (audio_session, 80),
+        "audio-session-gap-stored": (audio_stored, 120),
+        "three-sessions": (three, 50 + 50 + 50),
+        "three-sessions-gap-stored": (three, 250),
+        "nine-sessions": (nine, 90),
+    }
+
+
 def write(folder, name, data):
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, "seed-" + name + ".bin"), "wb") as f:
@@ -100,6 +171,11 @@ def main():
     scan = os.path.join(HERE, "corpus", "control_scan")
     for name, data in {**realistic(150), **hostile(150)}.items():
         write(scan, name, data)
+    written = set()
+    for name, (data, _) in sessions().items():
+        if data not in written:
+            write(scan, name, data)
+            written.add(data)
 
     job = os.path.join(HERE, "corpus", "shift_job")
     offsets = [b"-30", b"30", b"0", b"2348", b"-2348", b"2349", b"-2349", b"abc", b"",
@@ -122,6 +198,9 @@ def main():
     }
     for name, (sectors, tail, flags, offset) in cases.items():
         write(job, name, bytes([sectors, tail, flags, 7]) + offset + b"\n" + base)
+    for n, (name, (control, sectors)) in enumerate(sorted(sessions().items())):
+        offset = [b"-30", b"2348", b"-2348", b"588"][n % 4]
+        write(job, name, bytes([sectors, [0, 9][n % 2], 0, n]) + offset + b"\n" + control)
     write(job, "short-regions", bytes([40, 0, 0, 9]) + b"2348\n"
           + b"[TRACK 1]\nMODE=0\nINDEX 1=1\n[TRACK 2]\nMODE=1\nINDEX 1=8\n"
           + b"[TRACK 3]\nMODE=0\nINDEX 1=9\n[TRACK 4]\nMODE=1\nINDEX 1=10\n"

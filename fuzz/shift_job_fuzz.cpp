@@ -1,7 +1,8 @@
 // A whole job on a small image in a scratch folder, with the control file, the offset text, the
 // image's length and the state of the folder all taken from the input. After every run the
 // original bytes must be under the image name or the backup name; a finished job must have
-// written the image that the model expects, and a refusal must have left every file as it was.
+// written the image that the model expects (a multi-session layout placed by the model's address
+// mapping), and a refusal must have left every file as it was.
 //
 // Input: byte 0 = whole sectors, byte 1 = a partial sector's length, byte 2 = flags (below),
 // byte 3 = seed of the image bytes, then the offset text up to the first LF, then the control
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "control_scan.h"
+#include "disc_layout.h"
 #include "file.h"
 #include "fuzz_folder.h"
 #include "image_model.h"
@@ -58,14 +60,45 @@ bool AcceptedShift(const std::string& text, int32_t* shift) {
     return value >= MIN_SHIFT && value <= MAX_SHIFT;
 }
 
-// The boundaries that the job will use, read from the control file as it lies on disk.
-std::vector<int32_t> Boundaries(const std::string& controlPath) {
-    BoundaryList list;
+// What the job must do with the control file as it lies on disk, for an image of `sectors` whole
+// sectors: which sectors are audio, or the refusal of its layout. The scan tells single-session
+// files and contradictory tables of contents; the model places the rest.
+struct Layout {
+    ShiftResult refusal;  // Done when the layout is placed
+    std::vector<bool> audio;
+};
+
+Layout ExpectedLayout(const std::string& controlPath, int64_t sectors) {
+    static ControlScan scan;
+    static BoundaryList list;
+    static TrackTable tracks;
     char buffer[TEXT_BUFFER_SIZE];
     File control;
     control.OpenForReading(controlPath.c_str());
-    int32_t count = ScanControlFile(control, buffer, list);
-    return std::vector<int32_t>(list, list + count);
+    ScanControlFile(control, buffer, scan);
+    std::vector<int32_t> boundaries(scan.boundaries, scan.boundaries + scan.boundaryCount);
+    const SessionLayout layout = PlaceInImage(scan, sectors, list, tracks);
+    if (layout == SessionLayout::SingleSession) {
+        return {ShiftResult::Done, model::AudioSectors(boundaries, sectors)};
+    }
+    if (layout == SessionLayout::Contradictory) {
+        return {ShiftResult::SessionLayoutInvalid, {}};
+    }
+    std::vector<model::Session> sessions;
+    for (int32_t k = 1; k <= scan.lastSession; ++k) {
+        sessions.push_back({scan.toc[scan.sessions[k].firstTrack].start, scan.sessions[k].leadOut});
+    }
+    const int64_t last = sessions.back().leadOut;
+    const int64_t withoutGaps = model::SectorWithoutGaps(sessions, last - 1) + 1;
+    if (sectors != withoutGaps && sectors != last) {
+        return {ShiftResult::SessionLayoutMismatch, {}};
+    }
+    std::vector<int32_t> placed;
+    for (int32_t address : boundaries) {
+        placed.push_back(static_cast<int32_t>(
+            sectors == withoutGaps ? model::SectorWithoutGaps(sessions, address) : address));
+    }
+    return {ShiftResult::Done, model::AudioSectors(placed, sectors)};
 }
 
 }  // namespace
@@ -118,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               "cannot write backup");
     }
     const std::vector<std::string> namesBefore = fuzzing::FolderNames(folder);
-    const std::vector<int32_t> boundaries = Boundaries(controlPath);
+    const Layout layout = ExpectedLayout(controlPath, sectors);
 
     NullJobHost host(offset.c_str());
     JobReport report;
@@ -141,6 +174,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         expected = ShiftResult::ImageMissing;
     } else if (backupPresent) {
         expected = ShiftResult::BackupExists;
+    } else {
+        expected = layout.refusal;
     }
     Check(result == expected, "unexpected result");
 
@@ -155,8 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(backupNow && backupAfter == image, "the backup is not the original");
         Check(imageNow && imageAfter.size() == static_cast<size_t>(sectors) * SECTOR_SIZE,
               "the new image is not the whole sectors of the original");
-        Check(imageAfter ==
-                  model::ExpectedImage(image, model::AudioSectors(boundaries, sectors), shift),
+        Check(imageAfter == model::ExpectedImage(image, layout.audio, shift),
               "the new image differs from the model");
         std::vector<std::string> names = namesBefore;
         names.push_back("disc.old");

@@ -309,4 +309,66 @@ TEST(Cli, SampleDiscShiftsAsTheModelSays) {
               model::ReadFileBytes(dir / "sample.img"));
 }
 
+// The sample-disc tool's discs of two sessions have the layouts of the test discs CdExtra() and
+// AudioSession(): the model says where their audio lies.
+TEST(Cli, SampleDiscsOfTwoSessionsShiftOnlyTheirAudio) {
+    struct Case {
+        const char* options;
+        testing_support::SessionDisc layout;
+        bool gapStored;
+        const char* shift;
+    };
+    const Case cases[] = {
+        {"--cd-extra", testing_support::CdExtra(), false, "-30"},
+        {"--cd-extra --store-gap", testing_support::CdExtra(), true, "2348"},
+        {"--audio-session", testing_support::AudioSession(), false, "-2348"},
+        {"--audio-session --store-gap", testing_support::AudioSession(), true, "30"},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        std::string command = std::string(SAMPLE_DISC_TOOL_PATH) + " --data 300 --tracks 2 " +
+                              "--track-length 400 " + c.options + " '" + (dir / "two.ccd") +
+                              "' >/dev/null";
+        ASSERT_EQ(0, system(command.c_str())) << c.options;
+        Bytes image = model::ReadFileBytes(dir / "two.img");
+        std::vector<bool> audio = testing_support::MakeSessionDisc(c.layout, c.gapStored, 0).audio;
+        ASSERT_EQ(audio.size() * kSector, image.size()) << c.options;
+        Outcome o = RunCli({"-o", c.shift, dir / "two.ccd"});
+        EXPECT_EQ(0, o.status) << o.err;
+        EXPECT_TRUE(model::ExpectedImage(image, audio, std::stoi(c.shift)) ==
+                    model::ReadFileBytes(dir / "two.img"))
+            << c.options;
+        EXPECT_EQ(image, model::ReadFileBytes(dir / "two.old"));
+    }
+}
+
+TEST(Cli, MultiSessionLayoutsThatDoNotFitAreRefused) {
+    ScratchDir dir;
+    std::string command = std::string(SAMPLE_DISC_TOOL_PATH) +
+                          " --data 300 --tracks 2 --track-length 400 --cd-extra '" +
+                          (dir / "short.ccd") + "' >/dev/null";
+    ASSERT_EQ(0, system(command.c_str()));
+    Bytes image = model::ReadFileBytes(dir / "short.img");
+    image.resize(image.size() - kSector);
+    model::WriteFileBytes(dir / "short.img", image);
+    Bytes control = model::ReadFileBytes(dir / "short.ccd");
+    testing_support::WriteText(dir / "odd.ccd",
+                               "[Entry 99]\r\nSession=2\r\nPoint=0x03\r\n"
+                               "ADR=0x01\r\nPLBA=5\r\n" +
+                                   std::string(control.begin(), control.end()));
+    model::WriteFileBytes(dir / "odd.img", image);
+
+    Outcome o = RunCli({dir / "short.ccd", dir / "odd.ccd"});
+    EXPECT_EQ(1, o.status);
+    EXPECT_EQ(dir / "short.ccd" +
+                  ": multi-session layout does not match the image size; nothing was changed\n" +
+                  (dir / "odd.ccd") +
+                  ": multi-session layout contradicts itself or has more than 8 sessions or 99 "
+                  "tracks; nothing was changed\n",
+              o.err);
+    EXPECT_EQ(image, model::ReadFileBytes(dir / "short.img"));
+    EXPECT_EQ((std::vector<std::string>{"odd.ccd", "odd.img", "short.ccd", "short.img"}),
+              dir.Names());
+}
+
 }  // namespace

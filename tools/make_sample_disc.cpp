@@ -252,6 +252,9 @@ int main(int argc, char** argv) {
         } else if (strcmp(argv[i], "--track-length") == 0 && hasValue && value >= 1) {
             layout.trackSectors = value;
             ++i;
+        } else if (strcmp(argv[i], "--help") == 0) {
+            fputs(kUsage, stdout);
+            return 0;
         } else if (strcmp(argv[i], "--cd-extra") == 0) {
             layout.sessions = Sessions::CdExtra;
         } else if (strcmp(argv[i], "--audio-session") == 0) {

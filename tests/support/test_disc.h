@@ -73,8 +73,9 @@ SessionDisc AudioSession(int64_t gap = SESSION_GAP);
 std::string SessionControl(const SessionDisc& disc);
 
 // The disc over random sectors, up to the last lead-out with the gaps between the sessions stored
-// or without them. Its audio: each audio track from its first index (INDEX 0 when given) up to the
-// next track's first index, the last up to the last lead-out, placed by the model.
+// or without them, and `tail` bytes more (fewer when negative). Its audio: each audio track from
+// its first index (INDEX 0 when given) up to the next track's first index, the last up to the last
+// lead-out, placed by the model.
 Disc MakeSessionDisc(const SessionDisc& sessions, bool gapsStored, uint32_t seed, int32_t tail = 0);
 
 }  // namespace testing_support

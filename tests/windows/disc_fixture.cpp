@@ -18,6 +18,22 @@ std::string MakeScratchFolder(const std::string& name) {
     return folder;
 }
 
+namespace {
+
+Disc PlaceDisc(const std::string& folder, const std::string& name,
+               const testing_support::Disc& made) {
+    Disc disc;
+    static_cast<testing_support::Disc&>(disc) = made;
+    std::string stem = folder + "\\" + name;
+    disc.controlPath = stem + ".ccd";
+    disc.imagePath = stem + ".img";
+    disc.backupPath = stem + ".old";
+    testing_support::WriteDisc(disc, disc.controlPath, disc.imagePath);
+    return disc;
+}
+
+}  // namespace
+
 Disc MakeDisc(const std::string& folder, const std::string& name, int32_t sectors,
               int32_t audioStart, int32_t audioEnd, uint32_t seed, int32_t tail) {
     std::vector<testing_support::Run> runs;
@@ -28,14 +44,14 @@ Disc MakeDisc(const std::string& folder, const std::string& name, int32_t sector
     if (audioEnd < sectors) {
         runs.push_back({false, sectors - audioEnd});
     }
-    Disc disc;
-    static_cast<testing_support::Disc&>(disc) = testing_support::MakeDisc(runs, seed, tail);
-    std::string stem = folder + "\\" + name;
-    disc.controlPath = stem + ".ccd";
-    disc.imagePath = stem + ".img";
-    disc.backupPath = stem + ".old";
-    testing_support::WriteDisc(disc, disc.controlPath, disc.imagePath);
-    return disc;
+    return PlaceDisc(folder, name, testing_support::MakeDisc(runs, seed, tail));
+}
+
+Disc MakeSessionDisc(const std::string& folder, const std::string& name,
+                     const testing_support::SessionDisc& sessions, bool gapStored, uint32_t seed,
+                     int32_t tail) {
+    return PlaceDisc(folder, name,
+                     testing_support::MakeSessionDisc(sessions, gapStored, seed, tail));
 }
 
 bool FileExists(const std::string& path) {

@@ -27,6 +27,12 @@ struct Disc : testing_support::Disc {
 Disc MakeDisc(const std::string& folder, const std::string& name, int32_t sectors,
               int32_t audioStart, int32_t audioEnd, uint32_t seed, int32_t tail = 0);
 
+// Writes NAME.ccd and NAME.img of a multi-session test disc in `folder`, the gaps between the
+// sessions stored or left out; a negative `tail` cuts that many bytes off the image.
+Disc MakeSessionDisc(const std::string& folder, const std::string& name,
+                     const testing_support::SessionDisc& sessions, bool gapStored, uint32_t seed,
+                     int32_t tail = 0);
+
 bool FileExists(const std::string& path);
 
 // The disc was shifted by `shift` samples over its first `processed` sectors (all when -1):

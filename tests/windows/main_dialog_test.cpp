@@ -189,6 +189,21 @@ TEST_F(MainDialog, ThreeDroppedFilesRunInOrderEachWithTheFieldAtItsStart) {
     EXPECT_EQ(Titles, (std::vector<std::string>{"KESTRAN", "KESTRAN", "KESTRAN"}));
 }
 
+TEST_F(MainDialog, MultiSessionDiscsShiftOnlyTheirAudioAndMisfitsAreRefusedSilently) {
+    Disc extra =
+        fixture::MakeSessionDisc(folder_, "cd extra", testing_support::CdExtra(), false, 50);
+    Disc stored =
+        fixture::MakeSessionDisc(folder_, "stored", testing_support::AudioSession(600), true, 51);
+    Disc misfit =
+        fixture::MakeSessionDisc(folder_, "misfit", testing_support::CdExtra(), false, 52, -2352);
+    OffsetsAfterJobs = {"2348", "-2348"};
+    SendDrop({extra.controlPath, stored.controlPath, misfit.controlPath});
+    fixture::ExpectShifted(extra, -30);
+    fixture::ExpectShifted(stored, 2348);
+    fixture::ExpectUntouched(misfit);
+    EXPECT_EQ(Titles, (std::vector<std::string>{"1024", "KESTRAN", "1024", "KESTRAN", "KESTRAN"}));
+}
+
 TEST_F(MainDialog, ALongJobCountsSectorsInTheTitleThenShowsTheCaption) {
     Disc disc = MakeDisc("long", kLongDisc, 4);
     SendDrop({disc.controlPath});

@@ -115,6 +115,17 @@ TEST_F(ProgramRun, OfTwoQuotedPathsOnlyTheFirstIsUsed) {
     fixture::ExpectUntouched(second);
 }
 
+TEST_F(ProgramRun, AMultiSessionDiscShiftsOnlyItsAudioAndOneThatDoesNotFitIsLeftAlone) {
+    Disc extra =
+        fixture::MakeSessionDisc(folder_, "cd extra", testing_support::CdExtra(), false, 8);
+    EXPECT_EQ(RunKestran(" \"" + extra.controlPath + "\""), 0);
+    fixture::ExpectShifted(extra, -30);
+    Disc misfit =
+        fixture::MakeSessionDisc(folder_, "misfit", testing_support::CdExtra(), false, 9, 2352);
+    EXPECT_EQ(RunKestran(" \"" + misfit.controlPath + "\""), 0);
+    fixture::ExpectUntouched(misfit);
+}
+
 TEST_F(ProgramRun, AnEmptyPairOfQuotesEndsTheProcess) {
     EXPECT_EQ(RunKestran(" \"\""), 0);
 }

@@ -6,7 +6,11 @@
 // True when `stream` goes to a terminal that can show a progress line.
 bool IsTerminal(FILE* stream);
 
-// Calls `onCancel` (from a signal handler: it may only set a flag) on Ctrl-C and on a request to
-// terminate, and keeps a file-size limit from killing the process so that a failed write can
-// be undone.
-void InstallCancelHandler(void (*onCancel)());
+// The width in columns of the terminal behind `stream`, or 0 when it is unknown.
+int TerminalWidth(FILE* stream);
+
+// Calls `onCancel` (from a signal handler: it may only set a flag) on Ctrl-C, on a request to
+// terminate and when the terminal closes, with the exit status that tells which of them came
+// (128 + the signal's number). Keeps a file-size limit from killing the process so that a failed
+// write can be undone, and a closed pipe so that a failed write of the output is reported.
+void InstallCancelHandler(void (*onCancel)(int exitStatus));

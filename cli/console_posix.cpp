@@ -1,13 +1,14 @@
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "console.h"
 
-static void (*cancelCallback)() = nullptr;
+static void (*cancelCallback)(int) = nullptr;
 
-static void OnSignal(int) {
+static void OnSignal(int signalNumber) {
     if (cancelCallback != nullptr) {
-        cancelCallback();
+        cancelCallback(128 + signalNumber);
     }
 }
 
@@ -15,7 +16,15 @@ bool IsTerminal(FILE* stream) {
     return isatty(fileno(stream)) != 0;
 }
 
-void InstallCancelHandler(void (*onCancel)()) {
+int TerminalWidth(FILE* stream) {
+    struct winsize size = {};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) {
+        return 0;
+    }
+    return size.ws_col;
+}
+
+void InstallCancelHandler(void (*onCancel)(int)) {
     cancelCallback = onCancel;
     struct sigaction action = {};
     action.sa_handler = OnSignal;
@@ -23,6 +32,9 @@ void InstallCancelHandler(void (*onCancel)()) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
     // Past a file-size limit, write() then fails with EFBIG and the job puts the image back.
     signal(SIGXFSZ, SIG_IGN);
+    // A reader gone from the output pipe makes the write fail with EPIPE, which is reported.
+    signal(SIGPIPE, SIG_IGN);
 }

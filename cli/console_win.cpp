@@ -3,11 +3,18 @@
 
 #include "console.h"
 
-static void (*cancelCallback)() = nullptr;
+static void (*cancelCallback)(int) = nullptr;
 
-static BOOL WINAPI OnConsoleEvent(DWORD) {
+// The statuses a POSIX shell gives for the matching signals: SIGINT, SIGHUP, SIGTERM.
+static BOOL WINAPI OnConsoleEvent(DWORD event) {
     if (cancelCallback != nullptr) {
-        cancelCallback();
+        int status = 128 + 15;
+        if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+            status = 128 + 2;
+        } else if (event == CTRL_CLOSE_EVENT) {
+            status = 128 + 1;
+        }
+        cancelCallback(status);
     }
     return TRUE;
 }
@@ -16,7 +23,16 @@ bool IsTerminal(FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
 }
 
-void InstallCancelHandler(void (*onCancel)()) {
+int TerminalWidth(FILE* stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    if (!GetConsoleScreenBufferInfo(handle, &info)) {
+        return 0;
+    }
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+void InstallCancelHandler(void (*onCancel)(int)) {
     cancelCallback = onCancel;
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }

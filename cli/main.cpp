@@ -10,19 +10,18 @@
 #include "job_host.h"
 #include "sector.h"
 #include "shift_job.h"
-#include "version.h"
 
 namespace {
 
 constexpr int EXIT_SHIFTED = 0;
 constexpr int EXIT_NOT_SHIFTED = 1;
 constexpr int EXIT_USAGE = 2;
-constexpr int EXIT_CANCELLED = 130;
 
+// 0, or the exit status of the signal that asked to cancel.
 volatile sig_atomic_t cancelRequested = 0;
 
-void RequestCancel() {
-    cancelRequested = 1;
+void RequestCancel(int exitStatus) {
+    cancelRequested = exitStatus;
 }
 
 const char kUsage[] =
@@ -246,11 +245,11 @@ int main(int argc, char** argv) {
             PrintResult(report, argv[i], offsetText);
         }
         if (result == ShiftResult::Cancelled) {
-            return EXIT_CANCELLED;
+            return cancelRequested;
         }
         if (result != ShiftResult::Done) {
             status = EXIT_NOT_SHIFTED;
         }
     }
-    return cancelRequested ? EXIT_CANCELLED : status;
+    return cancelRequested ? cancelRequested : status;
 }

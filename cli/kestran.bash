@@ -1,0 +1,23 @@
+# bash completion for kestran
+_kestran() {
+    local cur prev
+    cur=${COMP_WORDS[COMP_CWORD]}
+    prev=${COMP_WORDS[COMP_CWORD-1]}
+    case $prev in
+        -o | --offset | --drive-offset)
+            # A number follows: nothing to offer.
+            COMPREPLY=()
+            return
+            ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W '-o --offset --drive-offset -n --dry-run --undo -q --quiet
+            -h --help --version --' -- "$cur"))
+        return
+    fi
+    # Control files in any case, and folders to find them in.
+    local IFS=$'\n'
+    compopt -o filenames 2>/dev/null
+    COMPREPLY=($(compgen -f -X '!*.[cC][cC][dD]' -- "$cur") $(compgen -d -- "$cur"))
+}
+complete -F _kestran kestran

@@ -1,5 +1,7 @@
 // kestran: shifts the audio of CloneCD-layout images from the command line.
+#include <errno.h>
 #include <signal.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -10,11 +12,12 @@
 #include "job_host.h"
 #include "sector.h"
 #include "shift_job.h"
+#include "undo_job.h"
 
 namespace {
 
-constexpr int EXIT_SHIFTED = 0;
-constexpr int EXIT_NOT_SHIFTED = 1;
+constexpr int EXIT_DONE = 0;
+constexpr int EXIT_NOT_DONE = 1;
 constexpr int EXIT_USAGE = 2;
 
 // 0, or the exit status of the signal that asked to cancel.
@@ -25,19 +28,108 @@ void RequestCancel(int exitStatus) {
 }
 
 const char kUsage[] =
-    "Usage: kestran [-o N | --offset N | --offset=N] [-q] [--] FILE.ccd...\n"
+    "Usage: kestran [-o N | --drive-offset N] [-n] [-q] [--] FILE.ccd...\n"
+    "       kestran --undo [-n] [-q] [--] FILE.ccd...\n"
     "       kestran --help | --version\n"
     "\n"
-    "Moves the audio of each CloneCD-layout image (FILE.img beside FILE.ccd) by N samples\n"
-    "(default -30; from -2348 to 2348). Negative moves the audio toward the start of the\n"
-    "image, positive toward its end. Data sectors are copied unchanged. The original image is\n"
-    "kept as FILE.old; a job is refused when FILE.old already exists.\n"
+    "Moves the audio of each CloneCD-layout image (FILE.img beside FILE.ccd) by a number of\n"
+    "samples. Data sectors are copied unchanged. The original image is kept as FILE.old; a job\n"
+    "is refused when FILE.old already exists or the control file lists no audio track.\n"
     "\n"
-    "  -o, --offset N   the shift in samples (4 bytes each)\n"
-    "  -q, --quiet      print nothing\n"
+    "  -o, --offset N        shift by N samples (4 bytes each), from -2348 to 2348; default -30.\n"
+    "                        Negative moves the audio toward the start of the image, positive\n"
+    "                        toward its end.\n"
+    "      --drive-offset N  the drive's read offset as offset lists and rippers give it:\n"
+    "                        +N drops the first N samples; shifts by -N\n"
+    "  -n, --dry-run         say what would be done, touch nothing\n"
+    "      --undo            put FILE.old back as FILE.img\n"
+    "  -q, --quiet           no progress and no success lines; refusals are still printed\n"
+    "  -h, --help            this text\n"
+    "      --version         the version\n"
     "\n"
-    "Exit status: 0 every file shifted, 1 a file refused or failed, 2 usage error,\n"
-    "130 cancelled (Ctrl-C).\n";
+    "N is an optional sign and decimal digits. The same shift, two ways:\n"
+    "  kestran -o -6 game.ccd\n"
+    "  kestran --drive-offset 6 game.ccd\n"
+    "\n"
+    "Exit status: 0 every file done, 1 a file refused or failed, 2 usage error,\n"
+    "130 Ctrl-C, 143 SIGTERM, 129 SIGHUP (the job stops, the original is whole in FILE.old).\n";
+
+// A diagnostic on stderr: "kestran: " and the text.
+void Say(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    fputs("kestran: ", stderr);
+    vfprintf(stderr, format, arguments);
+    va_end(arguments);
+}
+
+// A usage error, said once, before any file is touched.
+int UsageError(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    fputs("kestran: ", stderr);
+    vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    fputs("\nTry 'kestran --help'.\n", stderr);
+    return EXIT_USAGE;
+}
+
+const char* Plural(int64_t count) {
+    return count == 1 ? "" : "s";
+}
+
+// The path as a shell reads it back: quoted unless it is made of safe characters only.
+void PrintShellWord(FILE* out, const char* path) {
+    bool plain = path[0] != '\0';
+    for (const char* p = path; *p != '\0'; ++p) {
+        plain = plain && (strchr("+,-./:=@_%", *p) != nullptr || (*p >= '0' && *p <= '9') ||
+                          (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z'));
+    }
+    if (plain) {
+        fputs(path, out);
+        return;
+    }
+    fputc('\'', out);
+    for (const char* p = path; *p != '\0'; ++p) {
+        if (*p == '\'') {
+            fputs("'\\''", out);
+        } else {
+            fputc(*p, out);
+        }
+    }
+    fputc('\'', out);
+}
+
+// "kestran --undo FILE.ccd", ready to paste.
+void PrintUndoCommand(FILE* out, const char* controlPath) {
+    fputs("kestran --undo ", out);
+    if (controlPath[0] == '-') {
+        fputs("-- ", out);
+    }
+    PrintShellWord(out, controlPath);
+}
+
+// The shift in words: "30 samples (120 bytes) toward the start".
+void PrintShift(FILE* out, int32_t shift) {
+    int32_t samples = shift < 0 ? -shift : shift;
+    if (shift == 0) {
+        fputs("0 samples (the audio stays where it is)", out);
+        return;
+    }
+    fprintf(out, "%d sample%s (%d bytes) toward the %s", samples, Plural(samples),
+            samples * SAMPLE_SIZE, shift < 0 ? "start" : "end");
+}
+
+// Why a name did not open as a file.
+void PrintOpenError(FILE* out, const char* path, int error) {
+    if (IsMissingFileError(error)) {
+        fprintf(out, "%s not found", path);
+    } else if (IsFolderError(error)) {
+        fprintf(out, "%s is a folder", path);
+    } else {
+        fprintf(out, "%s cannot be read: %s", path, SystemErrorText(error));
+    }
+}
 
 // The command line's job host: the offset from the arguments, a progress line on a terminal,
 // and Ctrl-C as the cancel request.
@@ -67,6 +159,8 @@ class CliHost : public NullJobHost {
     }
 
   private:
+    // One line that never reaches the terminal's last column, so that it never wraps: the
+    // figures first, then as much of the bar as fits in front of them.
     void DrawBar(int32_t count) {
         if (!showProgress_) {
             return;
@@ -76,15 +170,27 @@ class CliHost : public NullJobHost {
         double megabytes = static_cast<double>(count) * SECTOR_SIZE / 1e6;
         double rate = seconds > 0 ? megabytes / seconds : 0.0;
         int percent = total_ > 0 ? static_cast<int>(count * 100LL / total_) : 100;
+        char figures[96];
+        int length = snprintf(figures, sizeof(figures), "%d/%lld sectors %3d%% %7.1f MB/s", count,
+                              static_cast<long long>(total_), percent, rate);
+        int room = TerminalWidth(stderr);
+        room = (room > 0 ? room : 80) - 1;
         constexpr int kBarWidth = 30;
-        char bar[kBarWidth + 1];
-        int filled = percent * kBarWidth / 100;
-        for (int i = 0; i < kBarWidth; ++i) {
-            bar[i] = i < filled ? '#' : '.';
+        constexpr int kShortestBar = 10;
+        int barWidth = room - length - 3;
+        barWidth = barWidth > kBarWidth ? kBarWidth : barWidth;
+        char bar[kBarWidth + 4] = "";
+        if (barWidth >= kShortestBar) {
+            int filled = percent * barWidth / 100;
+            bar[0] = '[';
+            for (int i = 0; i < barWidth; ++i) {
+                bar[1 + i] = i < filled ? '#' : '.';
+            }
+            bar[barWidth + 1] = ']';
+            bar[barWidth + 2] = ' ';
+            bar[barWidth + 3] = '\0';
         }
-        bar[kBarWidth] = '\0';
-        fprintf(stderr, "\r[%s] %d/%lld sectors %3d%% %7.1f MB/s", bar, count,
-                static_cast<long long>(total_), percent, rate);
+        fprintf(stderr, "\r%s%.*s\033[K", bar, room > 0 ? room : 0, figures);
         fflush(stderr);
         progressShown_ = true;
     }
@@ -96,160 +202,353 @@ class CliHost : public NullJobHost {
 };
 
 // What happened to the original after a failure past the rename.
-void PrintAftermath(FILE* out, const JobReport& r) {
+void PrintAftermath(const JobReport& r) {
     if (r.restored) {
-        fprintf(out, "; the image is back as it was\n");
+        fprintf(stderr, "; the image is back as it was\n");
     } else {
-        fprintf(out, "; could not put the original back (%s): it is kept whole as %s\n",
+        fprintf(stderr, "; could not put the original back (%s): it is kept whole as %s\n",
                 SystemErrorText(r.restoreError), r.backupPath);
     }
 }
 
-void PrintResult(const JobReport& r, const char* controlPath, const char* offsetText) {
-    FILE* out = stderr;
-    switch (r.result) {
-        case ShiftResult::Done:
-            fprintf(stdout,
-                    "%s: shifted by %d samples, %d audio region%s, %d sectors; "
-                    "original kept as %s\n",
-                    r.imagePath, r.shift, r.audioRegions, r.audioRegions == 1 ? "" : "s", r.sectors,
-                    r.backupPath);
-            break;
-        case ShiftResult::Cancelled:
-            fprintf(out,
-                    "%s: cancelled after %d of %d sectors; it holds only those sectors, "
-                    "shifted; the original is kept whole as %s\n",
-                    r.imagePath, r.sectors, r.totalSectors, r.backupPath);
-            break;
-        case ShiftResult::OffsetOutOfRange:
-            fprintf(out, "%s: offset %s is outside %d..%d\n", controlPath, offsetText, MIN_SHIFT,
-                    MAX_SHIFT);
-            break;
-        case ShiftResult::PathTooLong:
-            fprintf(out, "%.60s...: the path is longer than %d bytes\n", controlPath,
-                    MAX_PATH_LENGTH);
-            break;
-        case ShiftResult::NotControlFile:
-            fprintf(out, "%s: not a .ccd control file\n", controlPath);
-            break;
-        case ShiftResult::ImageMissing:
-            fprintf(out, "%s not found\n", r.imagePath);
-            break;
-        case ShiftResult::BackupExists:
-            fprintf(out, "%s already exists: move it away first\n", r.backupPath);
-            break;
-        case ShiftResult::ControlReadFailed:
-            fprintf(out, "%s: cannot read it (%s); nothing was changed\n", controlPath,
-                    SystemErrorText(r.error));
-            break;
-        case ShiftResult::SessionLayoutMismatch:
-            fprintf(out,
-                    "%s: multi-session layout does not match the image size; nothing was "
-                    "changed\n",
-                    controlPath);
-            break;
-        case ShiftResult::SessionLayoutInvalid:
-            fprintf(out,
-                    "%s: multi-session layout contradicts itself or has more than %d sessions "
-                    "or %d tracks; nothing was changed\n",
-                    controlPath, MAX_SESSIONS, MAX_TRACKS);
-            break;
-        case ShiftResult::RenameFailed:
-            fprintf(out, "%s: cannot rename it to %s (%s); nothing was changed\n", r.imagePath,
-                    r.backupPath, SystemErrorText(r.error));
-            break;
-        case ShiftResult::BackupNameLeft:
-            fprintf(out,
-                    "%s: cannot rename it to %s (%s); the image is unchanged, but %s stays as a "
-                    "second name of it (%s): remove %s\n",
-                    r.imagePath, r.backupPath, SystemErrorText(r.error), r.backupPath,
-                    SystemErrorText(r.restoreError), r.backupPath);
-            break;
-        case ShiftResult::SourceOpenFailed:
-            fprintf(out, "%s: cannot read %s (%s)", r.imagePath, r.backupPath,
-                    SystemErrorText(r.error));
-            break;
-        case ShiftResult::TargetCreateFailed:
-            fprintf(out, "%s: cannot create the new image (%s)", r.imagePath,
-                    SystemErrorText(r.error));
-            break;
-        case ShiftResult::ReadFailed:
-            fprintf(out, "%s: read failed after %d sectors (%s)", r.imagePath, r.sectors,
-                    r.error != 0 ? SystemErrorText(r.error) : "its size changed while it was read");
-            break;
-        case ShiftResult::WriteFailed:
-            fprintf(out, "%s: write failed after %d sectors (%s)", r.imagePath, r.sectors,
-                    SystemErrorText(r.error));
-            break;
+void PrintShifted(const JobReport& r) {
+    fprintf(stdout, "%s: the audio moved ", r.imagePath);
+    PrintShift(stdout, r.shift);
+    fprintf(stdout, ", %d audio region%s, %d sector%s; original kept as %s", r.audioRegions,
+            Plural(r.audioRegions), r.sectors, Plural(r.sectors), r.backupPath);
+    if (r.trailingBytes > 0) {
+        fprintf(stdout, "; the %d byte%s past the last whole sector stay only in %s",
+                r.trailingBytes, Plural(r.trailingBytes), r.backupPath);
     }
-    // Any other outcome is a failure after the rename: say where the original is now.
-    if (r.result != ShiftResult::Done && r.result != ShiftResult::Cancelled &&
-        r.result != ShiftResult::BackupNameLeft && !IsRefusal(r.result)) {
-        PrintAftermath(out, r);
-    }
+    fputc('\n', stdout);
 }
 
-int UsageError(const char* message, const char* argument) {
-    fprintf(stderr, "kestran: %s%s\n", message, argument);
-    fprintf(stderr, "Try 'kestran --help'.\n");
-    return EXIT_USAGE;
+void PrintRefusalOrFailure(const JobReport& r, const char* controlPath) {
+    switch (r.result) {
+        case ShiftResult::Done:
+            return;
+        case ShiftResult::Cancelled:
+            Say("%s: cancelled after %d of %d sectors; it holds only those sectors, shifted; the "
+                "original is kept whole as %s; undo with: ",
+                r.imagePath, r.sectors, r.totalSectors, r.backupPath);
+            PrintUndoCommand(stderr, controlPath);
+            fputc('\n', stderr);
+            return;
+        case ShiftResult::OffsetOutOfRange:
+            // The command line checks the offset before any job.
+            Say("%s: offset %d is outside %d..%d\n", controlPath, r.shift, MIN_SHIFT, MAX_SHIFT);
+            return;
+        case ShiftResult::PathTooLong:
+            Say("%.60s...: the path is longer than %d bytes\n", controlPath, MAX_PATH_LENGTH);
+            return;
+        case ShiftResult::NotControlFile:
+            Say("%s: not a .ccd control file\n", controlPath);
+            return;
+        case ShiftResult::ImageMissing:
+            Say("");
+            PrintOpenError(stderr, r.imagePath, r.error);
+            fputc('\n', stderr);
+            return;
+        case ShiftResult::BackupExists:
+            Say("%s already exists: move it away first\n", r.backupPath);
+            return;
+        case ShiftResult::UnfinishedJob:
+            Say("a previous job did not finish: ");
+            if (r.error != 0) {
+                fprintf(stderr, "%s is missing", r.imagePath);
+            } else {
+                fprintf(stderr, "%s holds %d of %d sectors", r.imagePath, r.sectors,
+                        r.totalSectors);
+            }
+            fprintf(stderr, ", the original is %s; put it back with ", r.backupPath);
+            PrintUndoCommand(stderr, controlPath);
+            fputc('\n', stderr);
+            return;
+        case ShiftResult::ControlReadFailed:
+            Say("%s: cannot read it (%s); nothing was changed\n", controlPath,
+                SystemErrorText(r.error));
+            return;
+        case ShiftResult::SessionLayoutMismatch:
+            Say("%s: multi-session layout does not match the image size; nothing was changed\n",
+                controlPath);
+            return;
+        case ShiftResult::SessionLayoutInvalid:
+            Say("%s: multi-session layout contradicts itself or has more than %d sessions or %d "
+                "tracks; nothing was changed\n",
+                controlPath, MAX_SESSIONS, MAX_TRACKS);
+            return;
+        case ShiftResult::RenameFailed:
+            Say("%s: cannot rename it to %s (%s); nothing was changed\n", r.imagePath, r.backupPath,
+                SystemErrorText(r.error));
+            return;
+        case ShiftResult::BackupNameLeft:
+            Say("%s: cannot rename it to %s (%s); the image is unchanged, but %s stays as a second "
+                "name of it (%s): remove %s\n",
+                r.imagePath, r.backupPath, SystemErrorText(r.error), r.backupPath,
+                SystemErrorText(r.restoreError), r.backupPath);
+            return;
+        case ShiftResult::SourceOpenFailed:
+            Say("%s: cannot read %s (%s)", r.imagePath, r.backupPath, SystemErrorText(r.error));
+            break;
+        case ShiftResult::TargetCreateFailed:
+            Say("%s: cannot create the new image (%s)", r.imagePath, SystemErrorText(r.error));
+            break;
+        case ShiftResult::ReadFailed:
+            Say("%s: read failed after %d sectors (%s)", r.imagePath, r.sectors,
+                r.error != 0 ? SystemErrorText(r.error) : "its size changed while it was read");
+            break;
+        case ShiftResult::WriteFailed:
+            Say("%s: write failed after %d sectors (%s)", r.imagePath, r.sectors,
+                SystemErrorText(r.error));
+            break;
+    }
+    PrintAftermath(r);
+}
+
+struct Options {
+    char offsetText[16] = "-30";
+    const char* offsetOption = nullptr;  // the option that gave the shift, if one did
+    bool quiet = false;
+    bool dryRun = false;
+    bool undo = false;
+};
+
+// Shifts one file; returns its exit status.
+int ShiftFile(CliHost& host, const char* controlPath, const Options& options) {
+    JobReport report;
+    ShiftResult result = RunShiftJob(host, controlPath, &report);
+    host.EndProgress();
+    if (result == ShiftResult::Done) {
+        if (!options.quiet) {
+            PrintShifted(report);
+        }
+        return EXIT_DONE;
+    }
+    PrintRefusalOrFailure(report, controlPath);
+    return EXIT_NOT_DONE;
+}
+
+// Puts one file's backup back, or says what that would do; returns its exit status.
+int UndoFile(const char* controlPath, const Options& options) {
+    UndoReport report;
+    UndoResult result =
+        options.dryRun ? PrepareUndo(controlPath, &report) : UndoShiftJob(controlPath, &report);
+    switch (result) {
+        case UndoResult::Done:
+            if (options.quiet) {
+                return EXIT_DONE;
+            }
+            printf("%s: %s from %s (%lld sector%s)", report.imagePath,
+                   options.dryRun ? "would be put back" : "put back", report.backupPath,
+                   static_cast<long long>(report.backupSectors), Plural(report.backupSectors));
+            if (report.imageFound) {
+                printf(", %s the image of %lld sector%s that stood there",
+                       options.dryRun ? "replacing" : "replaced",
+                       static_cast<long long>(report.imageSectors), Plural(report.imageSectors));
+            }
+            printf(options.dryRun ? "; nothing changed\n" : "\n");
+            return EXIT_DONE;
+        case UndoResult::PathTooLong:
+            Say("%.60s...: the path is longer than %d bytes\n", controlPath, MAX_PATH_LENGTH);
+            break;
+        case UndoResult::NotControlFile:
+            Say("%s: not a .ccd control file\n", controlPath);
+            break;
+        case UndoResult::NoBackup:
+            Say("nothing to put back: ");
+            PrintOpenError(stderr, report.backupPath, report.error);
+            fputc('\n', stderr);
+            break;
+        case UndoResult::Failed:
+            Say("%s: cannot put %s back (%s); nothing was changed\n", report.imagePath,
+                report.backupPath, SystemErrorText(report.error));
+            break;
+    }
+    return EXIT_NOT_DONE;
+}
+
+// Takes an optional sign and decimal digits, nothing else, within the job's range.
+bool ParseShift(const char* text, int32_t* shift) {
+    const char* p = text;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+') {
+        ++p;
+    }
+    if (*p == '\0') {
+        return false;
+    }
+    int32_t magnitude = 0;
+    for (; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') {
+            return false;
+        }
+        // Past the range the digits still count, but the magnitude stops growing.
+        magnitude = magnitude > MAX_SHIFT ? magnitude : magnitude * 10 + (*p - '0');
+    }
+    *shift = negative ? -magnitude : magnitude;
+    return true;
+}
+
+enum class OptionName { Help, Version, Quiet, DryRun, Undo, Offset, DriveOffset };
+
+struct OptionSpec {
+    const char* shortName;  // "-o", or nullptr
+    const char* longName;   // "--offset"
+    bool takesValue;
+    OptionName name;
+};
+
+const OptionSpec kOptions[] = {
+    {"-h", "--help", false, OptionName::Help},
+    {nullptr, "--version", false, OptionName::Version},
+    {"-q", "--quiet", false, OptionName::Quiet},
+    {"-n", "--dry-run", false, OptionName::DryRun},
+    {nullptr, "--undo", false, OptionName::Undo},
+    {"-o", "--offset", true, OptionName::Offset},
+    {nullptr, "--drive-offset", true, OptionName::DriveOffset},
+};
+
+// Finds the option that `arg` spells: "-o", "-oVALUE", "--offset", "--offset=VALUE". Sets
+// `*inlineValue` to a value written into the same argument.
+const OptionSpec* FindOption(const char* arg, const char** inlineValue) {
+    *inlineValue = nullptr;
+    for (const OptionSpec& spec : kOptions) {
+        size_t length = strlen(spec.longName);
+        if (strncmp(arg, spec.longName, length) == 0) {
+            if (arg[length] == '\0') {
+                return &spec;
+            }
+            if (arg[length] == '=' && spec.takesValue) {
+                *inlineValue = arg + length + 1;
+                return &spec;
+            }
+        }
+        if (spec.shortName != nullptr && strncmp(arg, spec.shortName, 2) == 0) {
+            if (arg[2] == '\0') {
+                return &spec;
+            }
+            if (spec.takesValue) {
+                *inlineValue = arg + 2;
+                return &spec;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// Sets the shift from the value of -o or --drive-offset.
+int TakeShift(Options* options, const char* option, const char* value, bool driveOffset) {
+    if (options->offsetOption != nullptr) {
+        return UsageError("the shift is given twice (%s and %s)", options->offsetOption, option);
+    }
+    int32_t shift = 0;
+    if (!ParseShift(value, &shift)) {
+        return UsageError(
+            "%s takes a whole number of samples (a sign and decimal digits), not '%s'", option,
+            value);
+    }
+    if (shift < MIN_SHIFT || shift > MAX_SHIFT) {
+        return UsageError("%s %s is outside %d..%d", option, value, MIN_SHIFT, MAX_SHIFT);
+    }
+    options->offsetOption = option;
+    snprintf(options->offsetText, sizeof(options->offsetText), "%d", driveOffset ? -shift : shift);
+    return EXIT_DONE;
+}
+
+// Reads the options; gathers the file names at the front of argv and counts them in `*files`.
+// Returns -1 to go on, or the exit status to end with at once.
+int ParseArguments(int argc, char** argv, Options* options, int* files) {
+    *files = 0;
+    bool namesOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (namesOnly || arg[0] != '-' || arg[1] == '\0') {
+            argv[(*files)++] = argv[i];
+            continue;
+        }
+        if (strcmp(arg, "--") == 0) {
+            namesOnly = true;
+            continue;
+        }
+        const char* value = nullptr;
+        const OptionSpec* spec = FindOption(arg, &value);
+        if (spec == nullptr) {
+            return UsageError("unknown option %s", arg);
+        }
+        if (spec->takesValue && value == nullptr) {
+            if (i + 1 >= argc) {
+                return UsageError("%s needs a value", arg);
+            }
+            value = argv[++i];
+        }
+        int status = -1;
+        switch (spec->name) {
+            case OptionName::Help:
+                fputs(kUsage, stdout);
+                return EXIT_DONE;
+            case OptionName::Version:
+                printf("kestran %s\n", KESTRAN_VERSION);
+                return EXIT_DONE;
+            case OptionName::Quiet:
+                options->quiet = true;
+                break;
+            case OptionName::DryRun:
+                options->dryRun = true;
+                break;
+            case OptionName::Undo:
+                options->undo = true;
+                break;
+            case OptionName::Offset:
+            case OptionName::DriveOffset:
+                status = TakeShift(options, arg[1] == '-' ? spec->longName : spec->shortName, value,
+                                   spec->name == OptionName::DriveOffset);
+                break;
+        }
+        if (status > EXIT_DONE) {
+            return status;
+        }
+    }
+    if (options->undo && options->offsetOption != nullptr) {
+        return UsageError("--undo takes no shift (%s)", options->offsetOption);
+    }
+    if (*files == 0) {
+        return UsageError("no control file given");
+    }
+    return -1;
+}
+
+// Ends like the standard tools: output that could not be written is a failure.
+int FinishOutput(int status) {
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        Say("cannot write the output: %s\n", strerror(errno));
+        return status == EXIT_DONE ? EXIT_NOT_DONE : status;
+    }
+    return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* offsetText = "-30";
-    bool quiet = false;
-    // File names are gathered at the front of argv; options may stand anywhere before "--".
-    int files = 0;
-    bool namesOnly = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (namesOnly || arg[0] != '-' || arg[1] == '\0') {
-            argv[files++] = argv[i];
-        } else if (strcmp(arg, "--") == 0) {
-            namesOnly = true;
-        } else if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-            fputs(kUsage, stdout);
-            return EXIT_SHIFTED;
-        } else if (strcmp(arg, "--version") == 0) {
-            printf("kestran %s\n", KESTRAN_VERSION);
-            return EXIT_SHIFTED;
-        } else if (strcmp(arg, "-q") == 0 || strcmp(arg, "--quiet") == 0) {
-            quiet = true;
-        } else if (strcmp(arg, "-o") == 0 || strcmp(arg, "--offset") == 0) {
-            if (i + 1 >= argc) {
-                return UsageError("missing value after ", arg);
-            }
-            offsetText = argv[++i];
-        } else if (strncmp(arg, "--offset=", 9) == 0) {
-            offsetText = arg + 9;
-        } else if (strncmp(arg, "-o", 2) == 0) {
-            offsetText = arg + 2;
-        } else {
-            return UsageError("unknown option ", arg);
-        }
-    }
-    if (files == 0) {
-        return UsageError("no control file given", "");
-    }
     InstallCancelHandler(RequestCancel);
-
-    CliHost host(offsetText, !quiet && IsTerminal(stderr));
-    int status = EXIT_SHIFTED;
-    JobReport report;
-    for (int i = 0; i < files && !cancelRequested; ++i) {
-        ShiftResult result = RunShiftJob(host, argv[i], &report);
-        host.EndProgress();
-        if (!quiet) {
-            PrintResult(report, argv[i], offsetText);
-        }
-        if (result == ShiftResult::Cancelled) {
-            return cancelRequested;
-        }
-        if (result != ShiftResult::Done) {
-            status = EXIT_NOT_SHIFTED;
-        }
+    Options options;
+    int files = 0;
+    int status = ParseArguments(argc, argv, &options, &files);
+    if (status >= 0) {
+        return FinishOutput(status);
     }
+
+    CliHost host(options.offsetText, !options.quiet && IsTerminal(stderr));
+    status = EXIT_DONE;
+    for (int i = 0; i < files && !cancelRequested; ++i) {
+        int fileStatus =
+            options.undo ? UndoFile(argv[i], options) : ShiftFile(host, argv[i], options);
+        if (fileStatus != EXIT_DONE) {
+            status = EXIT_NOT_DONE;
+        }
+        // Each file's lines leave before the next file starts, in order with the diagnostics.
+        fflush(stdout);
+    }
+    // A cancel that came as the last file ended still ends with its status.
+    status = FinishOutput(status);
     return cancelRequested ? cancelRequested : status;
 }

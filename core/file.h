@@ -41,6 +41,11 @@ class File {
     int64_t CopyRange(File& target, int64_t sourceOffset, int64_t size, uint8_t* scratch,
                       int32_t scratchSize);
 
+    // Gives this new file the permission bits of `original`, and its owner and group where the
+    // process may set them. False when the bits could not be set; nothing to do where the
+    // platform has no such bits.
+    bool TakeAccessOf(File& original);
+
     // Allocates disk space for the first `size` bytes ahead of writing them, without changing
     // the file's size, so that writes need not find room block by block. Only a hint: false
     // where the system does not offer it, and the writes then find out whether room is left.
@@ -67,6 +72,10 @@ int64_t CopyThroughBuffer(File& source, File& target, int64_t sourceOffset, int6
 
 // A name exists when it opens for reading (and so is not a directory).
 bool FileExists(const char* path);
+
+// True for the system's codes that say a name is not there, and that it is a folder.
+bool IsMissingFileError(int code);
+bool IsFolderError(int code);
 
 // Renames `from` to `to`; never replaces anything at `to`, not even a dangling symbolic link.
 // Returns 0, or the system's error code; a failed rename leaves `to` as it was, except where

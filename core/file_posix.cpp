@@ -67,7 +67,8 @@ bool File::OpenForReading(const char* path) {
 
 bool File::CreateForWriting(const char* path) {
     Close();
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Private until TakeAccessOf gives it the original's bits.
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
         lastError_ = errno;
         return false;
@@ -262,6 +263,24 @@ int64_t File::CopyRange(File& target, int64_t sourceOffset, int64_t size, uint8_
     return rest < 0 ? rest : done + rest;
 }
 
+bool File::TakeAccessOf(File& original) {
+    struct stat info;
+    if (handle_ < 0 || original.handle_ < 0 || fstat(Descriptor(original.handle_), &info) != 0) {
+        lastError_ = handle_ < 0 || original.handle_ < 0 ? EBADF : errno;
+        return false;
+    }
+    // Owner first, since a change of owner may clear the set-user-ID bit. Only a privileged
+    // process may give the file away; a member of the group may still set that.
+    if (fchown(Descriptor(handle_), info.st_uid, info.st_gid) != 0) {
+        (void)fchown(Descriptor(handle_), static_cast<uid_t>(-1), info.st_gid);
+    }
+    if (fchmod(Descriptor(handle_), info.st_mode & 07777) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    return true;
+}
+
 bool File::Preallocate(int64_t size) {
     // Past the end of the file, so that its size still says how much was written.
     if (handle_ < 0 || fallocate(Descriptor(handle_), FALLOC_FL_KEEP_SIZE, 0, size) != 0) {
@@ -311,6 +330,14 @@ int RenameNoReplace(const char* from, const char* to, int* leftError) {
 #endif
     // link() refuses any name that is taken, a dangling symbolic link included.
     return LinkThenUnlink(from, to, leftError);
+}
+
+bool IsMissingFileError(int code) {
+    return code == ENOENT;
+}
+
+bool IsFolderError(int code) {
+    return code == EISDIR;
 }
 
 int RestoreBackup(const char* backupPath, const char* imagePath) {

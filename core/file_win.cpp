@@ -127,6 +127,10 @@ int64_t File::CopyRange(File& target, int64_t sourceOffset, int64_t size, uint8_
     return CopyThroughBuffer(*this, target, sourceOffset, size, scratch, scratchSize);
 }
 
+bool File::TakeAccessOf(File&) {
+    return true;
+}
+
 bool File::Preallocate(int64_t) {
     return false;
 }
@@ -140,6 +144,15 @@ int RenameNoReplace(const char* from, const char* to, int* leftError) {
         *leftError = 0;
     }
     return MoveFileA(from, to) ? 0 : static_cast<int>(GetLastError());
+}
+
+bool IsMissingFileError(int code) {
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+// A folder does not open as a file here: it reads as access denied, like a locked file.
+bool IsFolderError(int) {
+    return false;
 }
 
 int RestoreBackup(const char* backupPath, const char* imagePath) {

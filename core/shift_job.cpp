@@ -12,10 +12,63 @@ bool IsRefusal(ShiftResult result) {
     return result >= ShiftResult::OffsetOutOfRange && result <= ShiftResult::RenameFailed;
 }
 
-// Copies the control path into `buffer` with its extension replaced by `extension`.
-static void DerivePath(char* buffer, const char* controlPath, const char* extension) {
+// Copies the control path into `buffer` with its extension replaced by `extension`, or by
+// `capitals` where the control file's extension is written in capitals and the platform keeps
+// that case.
+static void DerivePath(char* buffer, const char* controlPath, const char* extension,
+                       const char* capitals) {
     CopyString(buffer, controlPath);
-    CopyString(FindExtension(buffer), extension);
+    char* at = FindExtension(buffer);
+    CopyString(at, DerivedNamesFollowCapitals() && strcmp(at, ".CCD") == 0 ? capitals : extension);
+}
+
+ShiftResult DeriveNames(const char* controlPath, char* imagePath, char* backupPath) {
+    if (BoundedLength(controlPath, PATH_BUFFER_SIZE) > MAX_PATH_LENGTH) {
+        return ShiftResult::PathTooLong;
+    }
+    if (CompareNoCase(FindExtension(controlPath), ".CCD") != 0) {
+        return ShiftResult::NotControlFile;
+    }
+    DerivePath(imagePath, controlPath, ".img", ".IMG");
+    DerivePath(backupPath, controlPath, ".old", ".OLD");
+    return ShiftResult::Done;
+}
+
+// Whole sectors in a file of `size` bytes, as the report counts them.
+static int32_t WholeSectors(int64_t size) {
+    int64_t sectors = size < 0 ? 0 : size / SECTOR_SIZE;
+    return sectors > INT32_MAX ? INT32_MAX : static_cast<int32_t>(sectors);
+}
+
+// The image and its backup before the job: refuses unless the image can be read and no backup
+// exists, and tells a backup that an earlier job left unfinished from one it finished.
+static ShiftResult CheckImageAndBackup(JobReport& report, int64_t* imageSectorsOut) {
+    File image;
+    bool imageRead = image.OpenForReading(report.imagePath);
+    int imageError = image.LastError();
+    int64_t imageSize = imageRead ? image.Size() : -1;
+    *imageSectorsOut = imageSize < 0 ? -1 : imageSize / SECTOR_SIZE;
+    File backup;
+    if (backup.OpenForReading(report.backupPath)) {
+        // A finished job leaves every whole sector of the original in the image.
+        int32_t backupSectors = WholeSectors(backup.Size());
+        int32_t imageSectors = WholeSectors(imageSize);
+        if ((!imageRead && IsMissingFileError(imageError)) ||
+            (imageRead && imageSectors < backupSectors)) {
+            report.sectors = imageSectors;
+            report.totalSectors = backupSectors;
+            report.error = imageRead ? 0 : imageError;
+            return ShiftResult::UnfinishedJob;
+        }
+        if (imageRead) {
+            return ShiftResult::BackupExists;
+        }
+    }
+    if (!imageRead) {
+        report.error = imageError;
+        return ShiftResult::ImageMissing;
+    }
+    return ShiftResult::Done;
 }
 
 // After the rename: give the image name back to the original.
@@ -60,26 +113,14 @@ ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* pla
     }
     plan->byteShift = -SAMPLE_SIZE * shift;
 
-    if (BoundedLength(controlPath, PATH_BUFFER_SIZE) > MAX_PATH_LENGTH) {
-        return End(report, ShiftResult::PathTooLong);
-    }
-    if (CompareNoCase(FindExtension(controlPath), ".CCD") != 0) {
-        return End(report, ShiftResult::NotControlFile);
-    }
-    DerivePath(plan->imagePath, controlPath, ".img");
-    DerivePath(plan->backupPath, controlPath, ".old");
+    ShiftResult checked = DeriveNames(controlPath, plan->imagePath, plan->backupPath);
     CopyString(report.imagePath, plan->imagePath);
-    {
-        File image;
-        if (!image.OpenForReading(plan->imagePath)) {
-            return End(report, ShiftResult::ImageMissing);
-        }
-        int64_t size = image.Size();
-        plan->imageSectors = size < 0 ? -1 : size / SECTOR_SIZE;
-    }
     CopyString(report.backupPath, plan->backupPath);
-    if (FileExists(plan->backupPath)) {
-        return End(report, ShiftResult::BackupExists);
+    if (checked == ShiftResult::Done) {
+        checked = CheckImageAndBackup(report, &plan->imageSectors);
+    }
+    if (checked != ShiftResult::Done) {
+        return End(report, checked);
     }
 
     ControlScan scan;
@@ -129,6 +170,10 @@ static ShiftResult RunPlannedJob(JobHost& host, const JobPlan& plan, JobReport& 
         return Fail(report, ShiftResult::TargetCreateFailed, target.LastError(), source, target,
                     false);
     }
+    // Where the bits cannot be set, the new image stays readable by its owner only.
+    target.TakeAccessOf(source);
+    int64_t sourceSize = source.Size();
+    report.trailingBytes = sourceSize < 0 ? 0 : static_cast<int32_t>(sourceSize % SECTOR_SIZE);
 
     RewriteOutcome outcome =
         RewriteSectors(source, target, plan.byteShift, plan.boundaries, work, host);

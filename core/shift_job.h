@@ -22,8 +22,10 @@ enum class ShiftResult {
     OffsetOutOfRange,
     PathTooLong,
     NotControlFile,
-    ImageMissing,
-    BackupExists,
+    ImageMissing,   // `error` says why: not there, a folder, not readable
+    BackupExists,   // beside an image at least as long: an earlier job finished
+    UnfinishedJob,  // the backup beside a shorter or missing image: an earlier job was stopped
+                    // (`sectors` of `totalSectors` in the image; its `error` when it is missing)
     ControlReadFailed,      // the control file opened but could not be read to its end
     SessionLayoutMismatch,  // a multi-session layout whose sessions do not add up to the image
     SessionLayoutInvalid,   // a multi-session table of contents that contradicts itself
@@ -43,6 +45,7 @@ struct JobReport {
     int32_t shift;  // in samples, as read from the offset text
     int32_t sectors;
     int32_t totalSectors;
+    int32_t trailingBytes;  // past the image's last whole sector: they stay only in the backup
     int32_t audioRegions;
     int32_t error;         // the system's code for a failure
     bool restored;         // after a failure: the original is back under the image name
@@ -66,6 +69,11 @@ struct JobPlan {
 
 // True for the results that leave the image and the backup as they were before the job.
 bool IsRefusal(ShiftResult result);
+
+// Checks that `controlPath` names a control file and fits the path buffers, and derives the
+// image's and the backup's names from it (PATH_BUFFER_SIZE each). Returns Done, PathTooLong or
+// NotControlFile.
+ShiftResult DeriveNames(const char* controlPath, char* imagePath, char* backupPath);
 
 // Makes every check of a job for the control file at `controlPath` and scans it, touching no
 // file: the shift read from `host`, the names, the image present, the backup absent, the

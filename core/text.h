@@ -34,3 +34,7 @@ const char* NextCharacter(const char* text);
 
 // True for the bytes that separate directories on this platform.
 bool IsDirectorySeparator(char c);
+
+// True where file names are case-sensitive: there, names derived from a control file whose
+// extension is written in capitals (".CCD") are written in capitals too (".IMG", ".OLD").
+bool DerivedNamesFollowCapitals();

@@ -8,3 +8,7 @@ const char* NextCharacter(const char* text) {
 bool IsDirectorySeparator(char c) {
     return c == '/' || c == '\\';
 }
+
+bool DerivedNamesFollowCapitals() {
+    return true;
+}

@@ -1,10 +1,12 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <stdint.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +28,7 @@ using testing_support::Expected;
 using testing_support::ScratchDir;
 
 constexpr int32_t kSector = 2352;
+constexpr uid_t kNobody = 65534;
 
 struct Outcome {
     int status = -1;
@@ -60,8 +63,15 @@ int ExitStatus(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Where a run's output goes besides its own pipes.
+struct RunSetup {
+    bool merged = false;               // stderr into the stdout pipe, as 2>&1 does
+    const char* stdoutPath = nullptr;  // stdout to this file instead of a pipe
+    bool unprivileged = false;         // as nobody, when the tests run as root
+};
+
 // Runs kestran with pipes for its output.
-Outcome RunCli(std::vector<std::string> args) {
+Outcome RunCli(std::vector<std::string> args, const RunSetup& setup = {}) {
     int out[2];
     int err[2];
     EXPECT_EQ(0, pipe(out));
@@ -70,9 +80,17 @@ Outcome RunCli(std::vector<std::string> args) {
     pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], 1);
-        dup2(err[1], 2);
+        dup2(setup.merged ? out[1] : err[1], 2);
         close(out[0]);
         close(err[0]);
+        if (setup.stdoutPath != nullptr) {
+            int fd = open(setup.stdoutPath, O_WRONLY);
+            dup2(fd, 1);
+        }
+        if (setup.unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+            _exit(126);
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -94,18 +112,31 @@ Disc MakeMixedDisc(const ScratchDir& dir, const std::string& stem, int32_t secto
                                       static_cast<uint32_t>(sectors + stem.size()));
 }
 
+// The result line of a shifted disc of the mixed layout.
+std::string ShiftedLine(const ScratchDir& dir, const std::string& stem, const std::string& moved,
+                        const std::string& image = ".img", const std::string& backup = ".old") {
+    return dir / stem + image + ": the audio moved " + moved +
+           ", 2 audio regions, 60 sectors; original kept as " + (dir / stem) + backup + "\n";
+}
+
 TEST(Cli, ShiftsWithEachOffsetSpelling) {
     struct Case {
         std::vector<std::string> options;
         int32_t shift;
+        std::string moved;
     };
     const Case cases[] = {
-        {{}, -30},
-        {{"-o", "12"}, 12},
-        {{"-o", "-2348"}, -2348},
-        {{"--offset", "-7"}, -7},
-        {{"--offset=588"}, 588},
-        {{"-o-5"}, -5},
+        {{}, -30, "30 samples (120 bytes) toward the start"},
+        {{"-o", "12"}, 12, "12 samples (48 bytes) toward the end"},
+        {{"-o", "+1"}, 1, "1 sample (4 bytes) toward the end"},
+        {{"-o", "-2348"}, -2348, "2348 samples (9392 bytes) toward the start"},
+        {{"--offset", "-007"}, -7, "7 samples (28 bytes) toward the start"},
+        {{"--offset=588"}, 588, "588 samples (2352 bytes) toward the end"},
+        {{"-o-5"}, -5, "5 samples (20 bytes) toward the start"},
+        {{"-o", "0"}, 0, "0 samples (the audio stays where it is)"},
+        // A drive offset of +N drops the first N samples: the audio moves toward the start.
+        {{"--drive-offset", "30"}, -30, "30 samples (120 bytes) toward the start"},
+        {{"--drive-offset=-2348"}, 2348, "2348 samples (9392 bytes) toward the end"},
     };
     for (const auto& c : cases) {
         ScratchDir dir;
@@ -114,32 +145,90 @@ TEST(Cli, ShiftsWithEachOffsetSpelling) {
         args.push_back(dir / "disc.ccd");
         Outcome o = RunCli(args);
         EXPECT_EQ(0, o.status) << o.err;
-        EXPECT_EQ(dir / "disc.img" + ": shifted by " + std::to_string(c.shift) +
-                      " samples, 2 audio regions, 60 sectors; original kept as " +
-                      (dir / "disc.old") + "\n",
-                  o.out);
+        EXPECT_EQ(ShiftedLine(dir, "disc", c.moved), o.out);
         EXPECT_EQ("", o.err);
         EXPECT_EQ(Expected(disc, c.shift), model::ReadFileBytes(dir / "disc.img"));
         EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.old"));
     }
 }
 
-TEST(Cli, UsageErrorsExitWith2) {
+// Every malformed or out-of-range shift is one usage error, said once, before any file.
+TEST(Cli, BadShiftsAreUsageErrorsThatTouchNothing) {
     const std::vector<std::vector<std::string>> cases = {
-        {}, {"-o"}, {"--bogus", "x.ccd"}, {"-q"}, {"--offset"},
+        {"-o", "abc"},
+        {"-o", ""},
+        {"-o=30"},
+        {"--30"},
+        {"-o", "0x10"},
+        {"-o", "- 5"},
+        {"-o",
+         "\xe2\x88\x92"
+         "5"},  // a Unicode minus
+        {"-o", "1e3"},
+        {"-o", "1.9"},
+        {"-o", "30abc"},
+        {"-o", " 5"},
+        {"-o", "+"},
+        {"-o", "2349"},
+        {"-o", "-2349"},
+        {"--offset=99999999999"},
+        {"--drive-offset", "2349"},
+        {"--drive-offset=x"},
+        {"-o", "3", "--drive-offset", "-3"},
+        {"-o", "3", "-o", "3"},
+        {"--undo", "-o", "3"},
+    };
+    ScratchDir dir;
+    Disc one = MakeMixedDisc(dir, "one");
+    Disc two = MakeMixedDisc(dir, "two");
+    const std::vector<std::string> names = dir.Names();
+    for (const auto& options : cases) {
+        std::vector<std::string> args = {dir / "one.ccd"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(dir / "two.ccd");
+        Outcome o = RunCli(args);
+        EXPECT_EQ(2, o.status) << testing::PrintToString(options);
+        EXPECT_EQ("", o.out);
+        // One line that says what is wrong, one that points to the help.
+        EXPECT_EQ(0u, o.err.find("kestran: ")) << o.err;
+        EXPECT_EQ(o.err.find('\n') + 1, o.err.find("Try 'kestran --help'.\n")) << o.err;
+        EXPECT_EQ(names, dir.Names());
+        EXPECT_EQ(one.image, model::ReadFileBytes(dir / "one.img"));
+        EXPECT_EQ(two.image, model::ReadFileBytes(dir / "two.img"));
+    }
+}
+
+TEST(Cli, UsageErrorsExitWith2) {
+    ScratchDir dir;
+    MakeMixedDisc(dir, "disc");
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"-o"},
+        {"--bogus", "x.ccd"},
+        {"-q"},
+        {"--offset"},
+        // The value missing at the very end, after a file.
+        {dir / "disc.ccd", "-o"},
+        {dir / "disc.ccd", "--drive-offset"},
     };
     for (const auto& args : cases) {
         Outcome o = RunCli(args);
         EXPECT_EQ(2, o.status) << testing::PrintToString(args);
+        EXPECT_EQ(0u, o.err.find("kestran: ")) << o.err;
         EXPECT_NE(std::string::npos, o.err.find("kestran --help"));
         EXPECT_EQ("", o.out);
     }
+    EXPECT_EQ((std::vector<std::string>{"disc.ccd", "disc.img"}), dir.Names());
 }
 
 TEST(Cli, HelpAndVersion) {
     Outcome help = RunCli({"--help"});
     EXPECT_EQ(0, help.status);
     EXPECT_EQ(0u, help.out.find("Usage: kestran"));
+    for (const char* word : {"--drive-offset", "--dry-run", "--undo", "kestran -o -6 game.ccd",
+                             "kestran --drive-offset 6 game.ccd"}) {
+        EXPECT_NE(std::string::npos, help.out.find(word)) << word;
+    }
     Outcome version = RunCli({"--version"});
     EXPECT_EQ(0, version.status);
     EXPECT_EQ("kestran " KESTRAN_VERSION "\n", version.out);
@@ -148,32 +237,118 @@ TEST(Cli, HelpAndVersion) {
 TEST(Cli, RefusalsSayWhyAndChangeNothing) {
     ScratchDir dir;
     Disc taken = MakeMixedDisc(dir, "taken");
-    testing_support::WriteText(dir / "taken.old", "older");
+    model::WriteFileBytes(dir / "taken.old", taken.image);
     MakeMixedDisc(dir, "fine");
     testing_support::WriteText(dir / "lonely.ccd", taken.control);
     testing_support::WriteText(dir / "notes.txt", "x");
+    testing_support::WriteText(dir / "folder.ccd", taken.control);
+    ASSERT_EQ(0, mkdir((dir / "folder.img").c_str(), 0755));
 
-    Outcome o =
-        RunCli({dir / "taken.ccd", dir / "lonely.ccd", dir / "notes.txt", dir / "fine.ccd"});
+    Outcome o = RunCli({dir / "taken.ccd", dir / "lonely.ccd", dir / "notes.txt",
+                        dir / "folder.ccd", dir / "fine.ccd"});
     EXPECT_EQ(1, o.status);
-    EXPECT_EQ(dir / "taken.old" + " already exists: move it away first\n" + (dir / "lonely.img") +
-                  " not found\n" + (dir / "notes.txt") + ": not a .ccd control file\n",
+    EXPECT_EQ("kestran: " + (dir / "taken.old") + " already exists: move it away first\n" +
+                  "kestran: " + (dir / "lonely.img") + " not found\n" +
+                  "kestran: " + (dir / "notes.txt") + ": not a .ccd control file\n" +
+                  "kestran: " + (dir / "folder.img") + " is a folder\n",
               o.err);
     // The files after a refused one are still processed, in order.
-    EXPECT_NE(std::string::npos, o.out.find(dir / "fine.img" + ": shifted by -30 samples"));
+    EXPECT_EQ(ShiftedLine(dir, "fine", "30 samples (120 bytes) toward the start"), o.out);
     EXPECT_EQ(taken.image, model::ReadFileBytes(dir / "taken.img"));
-    EXPECT_FALSE(Exists(dir / "lonely.old"));
-
-    Outcome range = RunCli({"-o", "5000", dir / "taken.ccd"});
-    EXPECT_EQ(1, range.status);
-    EXPECT_EQ(dir / "taken.ccd" + ": offset 5000 is outside -2348..2348\n", range.err);
-    Outcome huge = RunCli({"--offset=99999999999", dir / "taken.ccd"});
-    EXPECT_EQ(1, huge.status);
-    EXPECT_NE(std::string::npos, huge.err.find("offset 99999999999 is outside"));
-
-    EXPECT_EQ((std::vector<std::string>{"fine.ccd", "fine.img", "fine.old", "lonely.ccd",
-                                        "notes.txt", "taken.ccd", "taken.img", "taken.old"}),
+    EXPECT_EQ((std::vector<std::string>{"fine.ccd", "fine.img", "fine.old", "folder.ccd",
+                                        "folder.img", "lonely.ccd", "notes.txt", "taken.ccd",
+                                        "taken.img", "taken.old"}),
               dir.Names());
+}
+
+TEST(Cli, AnUnreadableImageIsNamedAsSuch) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run as another user";
+    }
+    ScratchDir dir;
+    ASSERT_EQ(0, chmod(dir.path().c_str(), 0777));
+    Disc disc = MakeMixedDisc(dir, "disc");
+    ASSERT_EQ(0, chmod((dir / "disc.img").c_str(), 0600));
+    RunSetup asNobody;
+    asNobody.unprivileged = true;
+    Outcome o = RunCli({dir / "disc.ccd"}, asNobody);
+    EXPECT_EQ(1, o.status);
+    EXPECT_EQ("kestran: " + (dir / "disc.img") + " cannot be read: Permission denied\n", o.err);
+    EXPECT_EQ((std::vector<std::string>{"disc.ccd", "disc.img"}), dir.Names());
+}
+
+TEST(Cli, CapitalExtensionsGiveCapitalNames) {
+    ScratchDir dir;
+    Disc upper = testing_support::PlaceDisc(dir.path(), "UP", testing_support::MixedRuns(), 3);
+    ASSERT_EQ(0, rename((dir / "UP.ccd").c_str(), (dir / "UP.CCD").c_str()));
+    ASSERT_EQ(0, rename((dir / "UP.img").c_str(), (dir / "UP.IMG").c_str()));
+    Disc mixed = testing_support::PlaceDisc(dir.path(), "Mixed", testing_support::MixedRuns(), 4);
+    ASSERT_EQ(0, rename((dir / "Mixed.ccd").c_str(), (dir / "Mixed.CcD").c_str()));
+    Outcome o = RunCli({dir / "UP.CCD", dir / "Mixed.CcD"});
+    EXPECT_EQ(0, o.status) << o.err;
+    const std::string moved = "30 samples (120 bytes) toward the start";
+    EXPECT_EQ(ShiftedLine(dir, "UP", moved, ".IMG", ".OLD") + ShiftedLine(dir, "Mixed", moved),
+              o.out);
+    EXPECT_EQ(Expected(upper, -30), model::ReadFileBytes(dir / "UP.IMG"));
+    EXPECT_EQ(upper.image, model::ReadFileBytes(dir / "UP.OLD"));
+    EXPECT_EQ(Expected(mixed, -30), model::ReadFileBytes(dir / "Mixed.img"));
+    EXPECT_EQ((std::vector<std::string>{"Mixed.CcD", "Mixed.img", "Mixed.old", "UP.CCD", "UP.IMG",
+                                        "UP.OLD"}),
+              dir.Names());
+}
+
+TEST(Cli, TheNewImageKeepsTheOriginalsPermissionsAndOwner) {
+    struct Case {
+        mode_t mode;
+        bool givenAway;  // owned by nobody, as root can arrange
+    };
+    for (const Case& c : {Case{0400, false}, Case{0640, false}, Case{0604, true}}) {
+        if (c.givenAway && geteuid() != 0) {
+            continue;
+        }
+        ScratchDir dir;
+        Disc disc = MakeMixedDisc(dir, "disc");
+        ASSERT_EQ(0, chmod((dir / "disc.img").c_str(), c.mode));
+        if (c.givenAway) {
+            ASSERT_EQ(0, chown((dir / "disc.img").c_str(), kNobody, kNobody));
+        }
+        struct stat before;
+        ASSERT_EQ(0, stat((dir / "disc.img").c_str(), &before));
+        Outcome o = RunCli({dir / "disc.ccd"});
+        EXPECT_EQ(0, o.status) << o.err;
+        struct stat after;
+        ASSERT_EQ(0, stat((dir / "disc.img").c_str(), &after));
+        EXPECT_EQ(c.mode, after.st_mode & 07777) << std::oct << c.mode;
+        EXPECT_EQ(before.st_uid, after.st_uid);
+        EXPECT_EQ(before.st_gid, after.st_gid);
+        EXPECT_EQ(Expected(disc, -30), model::ReadFileBytes(dir / "disc.img"));
+    }
+}
+
+TEST(Cli, BytesPastTheLastWholeSectorAreSaidToStayInTheBackup) {
+    ScratchDir dir;
+    Disc disc =
+        testing_support::PlaceDisc(dir.path(), "disc", testing_support::MixedRuns(), 5, 1000);
+    Outcome o = RunCli({dir / "disc.ccd"});
+    EXPECT_EQ(0, o.status) << o.err;
+    EXPECT_NE(std::string::npos,
+              o.out.find("; the 1000 bytes past the last whole sector stay only in " +
+                         (dir / "disc.old") + "\n"))
+        << o.out;
+    EXPECT_EQ(Expected(disc, -30), model::ReadFileBytes(dir / "disc.img"));
+    EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.old"));
+}
+
+TEST(Cli, OneOfEachIsSingular) {
+    ScratchDir dir;
+    Disc disc = testing_support::PlaceDisc(dir.path(), "one", {{true, 1}}, 6);
+    Outcome o = RunCli({"-o", "-1", dir / "one.ccd"});
+    EXPECT_EQ(0, o.status) << o.err;
+    EXPECT_EQ(dir / "one.img" +
+                  ": the audio moved 1 sample (4 bytes) toward the start, 1 audio region, 1 "
+                  "sector; original kept as " +
+                  (dir / "one.old") + "\n",
+              o.out);
 }
 
 TEST(Cli, NamesAfterDoubleDashMayBeginWithADash) {
@@ -186,14 +361,47 @@ TEST(Cli, NamesAfterDoubleDashMayBeginWithADash) {
     EXPECT_EQ(Expected(disc, 3), model::ReadFileBytes(dir / "-disc.img"));
 }
 
-TEST(Cli, QuietPrintsNothing) {
+TEST(Cli, QuietHidesSuccessButNeverARefusal) {
     ScratchDir dir;
     MakeMixedDisc(dir, "disc");
     Outcome ok = RunCli({"-q", dir / "disc.ccd"});
     EXPECT_EQ(0, ok.status);
+    EXPECT_EQ("", ok.out + ok.err);
     Outcome refused = RunCli({"-q", dir / "disc.ccd"});
     EXPECT_EQ(1, refused.status);
-    EXPECT_EQ("", ok.out + ok.err + refused.out + refused.err);
+    EXPECT_EQ("", refused.out);
+    EXPECT_EQ("kestran: " + (dir / "disc.old") + " already exists: move it away first\n",
+              refused.err);
+}
+
+// With both streams in one pipe, each file's line comes in the order of the files.
+TEST(Cli, LinesComeInTheOrderOfTheFiles) {
+    ScratchDir dir;
+    MakeMixedDisc(dir, "a");
+    MakeMixedDisc(dir, "c");
+    RunSetup merged;
+    merged.merged = true;
+    Outcome o = RunCli({dir / "a.ccd", dir / "b.ccd", dir / "c.ccd", dir / "d.txt"}, merged);
+    EXPECT_EQ(1, o.status);
+    const std::string moved = "30 samples (120 bytes) toward the start";
+    EXPECT_EQ(ShiftedLine(dir, "a", moved) + "kestran: " + (dir / "b.img") + " not found\n" +
+                  ShiftedLine(dir, "c", moved) + "kestran: " + (dir / "d.txt") +
+                  ": not a .ccd control file\n",
+              o.out);
+}
+
+TEST(Cli, AnOutputThatCannotBeWrittenFails) {
+    ScratchDir dir;
+    Disc disc = MakeMixedDisc(dir, "disc");
+    RunSetup full;
+    full.stdoutPath = "/dev/full";
+    Outcome o = RunCli({dir / "disc.ccd"}, full);
+    EXPECT_EQ(1, o.status);
+    EXPECT_EQ("kestran: cannot write the output: No space left on device\n", o.err);
+    // The job itself was done.
+    EXPECT_EQ(Expected(disc, -30), model::ReadFileBytes(dir / "disc.img"));
+    Outcome help = RunCli({"--help"}, full);
+    EXPECT_EQ(1, help.status);
 }
 
 TEST(Cli, WithoutATerminalOnlyTheFinalLines) {
@@ -212,10 +420,14 @@ struct TerminalRun {
 };
 
 template <typename Watch>
-TerminalRun RunOnTerminal(std::vector<std::string> args, Watch onOutput) {
+TerminalRun RunOnTerminal(std::vector<std::string> args, Watch onOutput,
+                          unsigned short columns = 100) {
     std::vector<char*> argv = Argv(args);
     int master = -1;
-    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    struct winsize size = {};
+    size.ws_row = 24;
+    size.ws_col = columns;
+    pid_t pid = forkpty(&master, nullptr, nullptr, &size);
     if (pid == 0) {
         execv(argv[0], argv.data());
         _exit(127);
@@ -246,7 +458,36 @@ TEST(Cli, ProgressBarOnATerminal) {
     EXPECT_TRUE(std::regex_search(run.output, bar)) << run.output;
     EXPECT_NE(std::string::npos, run.output.find("2048/3000 sectors  68%"));
     // The bar is wiped before the file's line.
-    EXPECT_NE(std::string::npos, run.output.find("\r\033[K" + (dir / "disc.img") + ": shifted"));
+    EXPECT_NE(std::string::npos,
+              run.output.find("\r\033[K" + (dir / "disc.img") + ": the audio moved"));
+}
+
+// On a narrow terminal the line never reaches the last column, so it never wraps: the bar
+// shrinks, then goes, then the figures are cut.
+TEST(Cli, TheProgressLineFitsANarrowTerminal) {
+    for (unsigned short columns : {60, 40, 20}) {
+        ScratchDir dir;
+        MakeMixedDisc(dir, "disc", 3000);
+        TerminalRun run = RunOnTerminal(
+            {"-o", "0", dir / "disc.ccd"}, [](pid_t, const std::string&) {}, columns);
+        EXPECT_EQ(0, run.status) << run.output;
+        std::string lines = run.output.substr(0, run.output.find(dir / "disc.img"));
+        std::regex erase("\033\\[K");
+        lines = std::regex_replace(lines, erase, "");
+        size_t drawn = 0;
+        for (size_t start = lines.find('\r'); start != std::string::npos;) {
+            size_t end = lines.find('\r', start + 1);
+            std::string line =
+                lines.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+            EXPECT_LT(line.size(), columns) << "'" << line << "'";
+            drawn += line.empty() ? 0 : 1;
+            start = end;
+        }
+        EXPECT_EQ(3u, drawn) << lines;  // at 0, 1024 and 2048 sectors
+        if (columns == 60) {
+            EXPECT_NE(std::string::npos, lines.find("] 2048/3000 sectors")) << lines;
+        }
+    }
 }
 
 TEST(Cli, InterruptCancelsAtTheNextProgressPoint) {
@@ -286,13 +527,149 @@ TEST(Cli, InterruptCancelsAtTheNextProgressPoint) {
         EXPECT_EQ(0, done % 1024);
         EXPECT_GE(done, 1024);
         EXPECT_LT(done, sectors);
-        EXPECT_NE(std::string::npos, run.output.find("kept whole as " + (dir / "long.old")));
+        EXPECT_NE(std::string::npos,
+                  run.output.find("kept whole as " + (dir / "long.old") +
+                                  "; undo with: kestran --undo " + (dir / "long.ccd") + "\r\n"))
+            << run.output;
         EXPECT_EQ(image, model::ReadFileBytes(dir / "long.old"));
         EXPECT_EQ(model::ExpectedImage(image, model::AudioSectors({0}, done), -30),
                   model::ReadFileBytes(dir / "long.img"));
         // No further file is started after a cancel.
         EXPECT_EQ(std::string::npos, run.output.find("next.img"));
     }
+}
+
+// A Ctrl-C that lands after the last file's job has ended still ends the run as cancelled. The
+// run is held in the write of its last line, on a pipe that the test has filled.
+TEST(Cli, ACancelAsTheLastFileEndsStillExitsCancelled) {
+    ScratchDir dir;
+    MakeMixedDisc(dir, "disc");
+    int out[2];
+    ASSERT_EQ(0, pipe(out));
+    fcntl(out[1], F_SETFL, O_NONBLOCK);
+    std::string filler(4096, 'x');
+    while (write(out[1], filler.data(), filler.size()) > 0) {
+    }
+    fcntl(out[1], F_SETFL, 0);
+    std::vector<std::string> args = {dir / "disc.ccd"};
+    std::vector<char*> argv = Argv(args);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    // The job has ended once the process sleeps with the backup made: only the write is left.
+    bool held = false;
+    for (int i = 0; i < 500 && !held; ++i) {
+        usleep(10000);
+        int fd = open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY);
+        std::string stat = fd < 0 ? "" : ReadAll(fd);
+        close(fd);
+        size_t state = stat.rfind(')');
+        held = Exists(dir / "disc.old") && state != std::string::npos &&
+               stat.compare(state, 4, ") S ") == 0;
+    }
+    EXPECT_TRUE(held);
+    kill(pid, SIGINT);
+    std::string output = ReadAll(out[0]);
+    close(out[0]);
+    EXPECT_EQ(130, ExitStatus(pid));
+    EXPECT_NE(std::string::npos, output.find("disc.img: the audio moved"));
+}
+
+// The backup cut short while it is read: the job fails and says that the image is back.
+TEST(Cli, AReadFailureSaysTheImageIsBack) {
+    ScratchDir dir;
+    Disc disc = MakeMixedDisc(dir, "long", 30000);
+    bool cut = false;
+    TerminalRun run = RunOnTerminal({dir / "long.ccd"}, [&](pid_t pid, const std::string& output) {
+        if (!cut && output.find("] 0/30000 sectors") != std::string::npos) {
+            kill(pid, SIGSTOP);
+            cut = truncate((dir / "long.old").c_str(), 2000 * kSector) == 0;
+            kill(pid, SIGCONT);
+        }
+    });
+    ASSERT_TRUE(cut) << run.output;
+    EXPECT_EQ(1, run.status) << run.output;
+    std::regex line("kestran: " + dir.path() +
+                    "/long\\.img: read failed after [0-9]+ sectors \\(its size changed while it was read\\); "
+                    "the image is back as it was\r\n");
+    EXPECT_TRUE(std::regex_search(run.output, line)) << run.output;
+    EXPECT_EQ((std::vector<std::string>{"long.ccd", "long.img"}), dir.Names());
+    EXPECT_EQ(Bytes(disc.image.begin(), disc.image.begin() + 2000 * kSector),
+              model::ReadFileBytes(dir / "long.img"));
+}
+
+// A job stopped before its end (killed, or a closed terminal with the signal lost) leaves a short
+// image beside the backup: the next run says so and how to get back, and touches nothing.
+TEST(Cli, AnUnfinishedEarlierJobIsNamedWithTheWayBack) {
+    ScratchDir dir;
+    Disc disc = MakeMixedDisc(dir, "my disc");
+    ASSERT_EQ(0, rename((dir / "my disc.img").c_str(), (dir / "my disc.old").c_str()));
+    model::WriteFileBytes(dir / "my disc.img",
+                          Bytes(disc.image.begin(), disc.image.begin() + 24 * kSector));
+    Disc gone = MakeMixedDisc(dir, "gone");
+    ASSERT_EQ(0, rename((dir / "gone.img").c_str(), (dir / "gone.old").c_str()));
+    const std::vector<std::string> names = dir.Names();
+
+    Outcome o = RunCli({dir / "my disc.ccd", dir / "gone.ccd"});
+    EXPECT_EQ(1, o.status);
+    EXPECT_EQ("kestran: a previous job did not finish: " + (dir / "my disc.img") +
+                  " holds 24 of 60 sectors, the original is " + (dir / "my disc.old") +
+                  "; put it back with kestran --undo '" + (dir / "my disc.ccd") + "'\n" +
+                  "kestran: a previous job did not finish: " + (dir / "gone.img") +
+                  " is missing, the original is " + (dir / "gone.old") +
+                  "; put it back with kestran --undo " + (dir / "gone.ccd") + "\n",
+              o.err);
+    EXPECT_EQ(names, dir.Names());
+    EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "my disc.old"));
+
+    // The way back it names, then the job again.
+    Outcome undo = RunCli({"--undo", dir / "my disc.ccd", dir / "gone.ccd"});
+    EXPECT_EQ(0, undo.status) << undo.err;
+    EXPECT_EQ(dir / "my disc.img" + ": put back from " + (dir / "my disc.old") +
+                  " (60 sectors), replaced the image of 24 sectors that stood there\n" +
+                  (dir / "gone.img") + ": put back from " + (dir / "gone.old") + " (60 sectors)\n",
+              undo.out);
+    Outcome again = RunCli({dir / "my disc.ccd"});
+    EXPECT_EQ(0, again.status) << again.err;
+    EXPECT_EQ(Expected(disc, -30), model::ReadFileBytes(dir / "my disc.img"));
+    EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "my disc.old"));
+}
+
+TEST(Cli, UndoPutsTheOriginalBackOrSaysWhyNot) {
+    ScratchDir dir;
+    Disc disc = MakeMixedDisc(dir, "disc");
+    MakeMixedDisc(dir, "never");
+    ASSERT_EQ(0, RunCli({"-o", "100", dir / "disc.ccd"}).status);
+    const std::vector<std::string> shifted = dir.Names();
+
+    // -n says what would be done and touches nothing.
+    Outcome dry = RunCli({"--undo", "-n", dir / "disc.ccd"});
+    EXPECT_EQ(0, dry.status) << dry.err;
+    EXPECT_EQ(dir / "disc.img" + ": would be put back from " + (dir / "disc.old") +
+                  " (60 sectors), replacing the image of 60 sectors that stood there; nothing "
+                  "changed\n",
+              dry.out);
+    EXPECT_EQ(shifted, dir.Names());
+    EXPECT_EQ(Expected(disc, 100), model::ReadFileBytes(dir / "disc.img"));
+
+    Outcome o = RunCli({"--undo", dir / "never.ccd", dir / "disc.ccd", dir / "x.txt"});
+    EXPECT_EQ(1, o.status);
+    EXPECT_EQ("kestran: nothing to put back: " + (dir / "never.old") + " not found\n" +
+                  "kestran: " + (dir / "x.txt") + ": not a .ccd control file\n",
+              o.err);
+    EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.img"));
+    EXPECT_EQ((std::vector<std::string>{"disc.ccd", "disc.img", "never.ccd", "never.img"}),
+              dir.Names());
+
+    // A second undo finds nothing to put back.
+    Outcome twice = RunCli({"--undo", "-q", dir / "disc.ccd"});
+    EXPECT_EQ(1, twice.status);
+    EXPECT_EQ("kestran: nothing to put back: " + (dir / "disc.old") + " not found\n", twice.err);
 }
 
 TEST(Cli, SampleDiscShiftsAsTheModelSays) {

@@ -594,9 +594,10 @@ TEST(Cli, AReadFailureSaysTheImageIsBack) {
     });
     ASSERT_TRUE(cut) << run.output;
     EXPECT_EQ(1, run.status) << run.output;
-    std::regex line("kestran: " + dir.path() +
-                    "/long\\.img: read failed after [0-9]+ sectors \\(its size changed while it was read\\); "
-                    "the image is back as it was\r\n");
+    std::regex line(
+        "kestran: " + dir.path() +
+        "/long\\.img: read failed after [0-9]+ sectors \\(its size changed while it was read\\); "
+        "the image is back as it was\r\n");
     EXPECT_TRUE(std::regex_search(run.output, line)) << run.output;
     EXPECT_EQ((std::vector<std::string>{"long.ccd", "long.img"}), dir.Names());
     EXPECT_EQ(Bytes(disc.image.begin(), disc.image.begin() + 2000 * kSector),
@@ -738,9 +739,9 @@ TEST(Cli, MultiSessionLayoutsThatDoNotFitAreRefused) {
 
     Outcome o = RunCli({dir / "short.ccd", dir / "odd.ccd"});
     EXPECT_EQ(1, o.status);
-    EXPECT_EQ(dir / "short.ccd" +
+    EXPECT_EQ("kestran: " + (dir / "short.ccd") +
                   ": multi-session layout does not match the image size; nothing was changed\n" +
-                  (dir / "odd.ccd") +
+                  "kestran: " + (dir / "odd.ccd") +
                   ": multi-session layout contradicts itself or has more than 8 sessions or 99 "
                   "tracks; nothing was changed\n",
               o.err);

@@ -10,6 +10,7 @@
 #include "console.h"
 #include "file.h"
 #include "job_host.h"
+#include "job_preview.h"
 #include "sector.h"
 #include "shift_job.h"
 #include "undo_job.h"
@@ -120,15 +121,20 @@ void PrintShift(FILE* out, int32_t shift) {
             samples * SAMPLE_SIZE, shift < 0 ? "start" : "end");
 }
 
-// Why a name did not open as a file.
-void PrintOpenError(FILE* out, const char* path, int error) {
+// Why a name did not open as a file: "not found", "is a folder", "cannot be read: ...".
+void PrintOpenErrorWords(FILE* out, int error) {
     if (IsMissingFileError(error)) {
-        fprintf(out, "%s not found", path);
+        fputs("not found", out);
     } else if (IsFolderError(error)) {
-        fprintf(out, "%s is a folder", path);
+        fputs("is a folder", out);
     } else {
-        fprintf(out, "%s cannot be read: %s", path, SystemErrorText(error));
+        fprintf(out, "cannot be read: %s", SystemErrorText(error));
     }
+}
+
+void PrintOpenError(FILE* out, const char* path, int error) {
+    fprintf(out, "%s ", path);
+    PrintOpenErrorWords(out, error);
 }
 
 // The command line's job host: the offset from the arguments, a progress line on a terminal,
@@ -313,10 +319,79 @@ struct Options {
     bool undo = false;
 };
 
-// Shifts one file; returns its exit status.
+// Nothing to shift: the control file lists no audio track, or its audio lies past the image.
+void PrintNoAudio(const JobPlan& plan, const char* controlPath) {
+    for (int32_t t = 0; t < plan.tracks.count; ++t) {
+        if (plan.tracks.tracks[t].mode == 0) {
+            Say("no audio in %s: the audio tracks of %s lie past its end; nothing changed\n",
+                plan.imagePath, controlPath);
+            return;
+        }
+    }
+    Say("no audio track in %s", controlPath);
+    if (IsMissingFileError(plan.controlError)) {
+        fputs(" (not found)", stderr);
+    } else if (plan.controlError != 0) {
+        fputs(" (it ", stderr);
+        PrintOpenErrorWords(stderr, plan.controlError);
+        fputc(')', stderr);
+    }
+    fputs("; nothing changed\n", stderr);
+}
+
+// What the job would do: the shift, then each audio region with its tracks and its cut edge.
+int PrintPreview(const JobPlan& plan, const Options& options) {
+    static JobPreview preview;
+    if (!PreviewShiftJob(plan, &preview)) {
+        Say("");
+        PrintOpenError(stderr, plan.imagePath, preview.error);
+        fputc('\n', stderr);
+        return EXIT_NOT_DONE;
+    }
+    if (options.quiet) {
+        return EXIT_DONE;
+    }
+    printf("%s: would move the audio ", plan.imagePath);
+    PrintShift(stdout, plan.shift);
+    printf(", %d audio region%s, %lld sector%s; nothing changed\n", preview.regionCount,
+           Plural(preview.regionCount), static_cast<long long>(plan.imageSectors),
+           Plural(plan.imageSectors));
+    for (int32_t r = 0; r < preview.regionCount; ++r) {
+        const AudioRegion& region = preview.regions[r];
+        printf("  sectors %lld-%lld", static_cast<long long>(region.firstSector),
+               static_cast<long long>(region.endSector - 1));
+        if (region.firstTrack == region.lastTrack && region.firstTrack != 0) {
+            printf(", track %d", region.firstTrack);
+        } else if (region.firstTrack != 0) {
+            printf(", tracks %d-%d", region.firstTrack, region.lastTrack);
+        }
+        if (region.droppedSamples == 0) {
+            printf(": nothing dropped\n");
+            continue;
+        }
+        printf(": its %s %d sample%s would be dropped, %d of them not silence\n",
+               plan.shift < 0 ? "first" : "last", region.droppedSamples,
+               Plural(region.droppedSamples), region.droppedNonZero);
+    }
+    return EXIT_DONE;
+}
+
+// Shifts one file, or says what that would do; returns its exit status.
 int ShiftFile(CliHost& host, const char* controlPath, const Options& options) {
+    static JobPlan plan;
     JobReport report;
-    ShiftResult result = RunShiftJob(host, controlPath, &report);
+    ShiftResult result = PrepareShiftJob(host, controlPath, &plan, &report);
+    if (result == ShiftResult::Done) {
+        AudioRegion first;
+        if (ListAudioRegions(plan, &first, 1) == 0) {
+            PrintNoAudio(plan, controlPath);
+            return EXIT_NOT_DONE;
+        }
+        if (options.dryRun) {
+            return PrintPreview(plan, options);
+        }
+        result = RunPreparedShiftJob(host, plan, &report);
+    }
     host.EndProgress();
     if (result == ShiftResult::Done) {
         if (!options.quiet) {

@@ -127,7 +127,9 @@ ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* pla
     {
         // A control file that cannot be read reads as empty: every sector is data.
         File control;
-        control.OpenForReading(controlPath);
+        if (!control.OpenForReading(controlPath)) {
+            plan->controlError = control.LastError();
+        }
         ScanControlFile(control, text, scan);
         // Regions cut short by a read error would shift data or leave audio unshifted.
         if (control.IsOpen() && control.LastError() != 0) {
@@ -204,4 +206,8 @@ ShiftResult RunShiftJob(JobHost& host, const char* controlPath, JobReport* repor
         return result;
     }
     return RunPlannedJob(host, plan, report);
+}
+
+ShiftResult RunPreparedShiftJob(JobHost& host, const JobPlan& plan, JobReport* report) {
+    return RunPlannedJob(host, plan, *report);
 }

@@ -65,6 +65,7 @@ struct JobPlan {
     int32_t sessions;
     BoundaryList boundaries;  // image sectors where audio and data regions begin
     TrackTable tracks;        // image sectors where the tracks begin
+    int32_t controlError;     // why the control file did not open (it then reads as empty), or 0
 };
 
 // True for the results that leave the image and the backup as they were before the job.
@@ -82,6 +83,9 @@ ShiftResult DeriveNames(const char* controlPath, char* imagePath, char* backupPa
 // RunShiftJob would give them.
 ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* plan,
                             JobReport* report = nullptr);
+
+// Runs the job that PrepareShiftJob planned and found possible, with the `report` it filled.
+ShiftResult RunPreparedShiftJob(JobHost& host, const JobPlan& plan, JobReport* report);
 
 // Runs one job for the control file at `controlPath`, reading the offset text from `host` and
 // showing progress through it. `report`, when given, receives the details.

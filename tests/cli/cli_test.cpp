@@ -274,6 +274,14 @@ TEST(Cli, AnUnreadableImageIsNamedAsSuch) {
     Outcome o = RunCli({dir / "disc.ccd"}, asNobody);
     EXPECT_EQ(1, o.status);
     EXPECT_EQ("kestran: " + (dir / "disc.img") + " cannot be read: Permission denied\n", o.err);
+    // An unreadable control file reads as one without audio, and says why.
+    ASSERT_EQ(0, chmod((dir / "disc.img").c_str(), 0644));
+    ASSERT_EQ(0, chmod((dir / "disc.ccd").c_str(), 0600));
+    o = RunCli({dir / "disc.ccd"}, asNobody);
+    EXPECT_EQ(1, o.status);
+    EXPECT_EQ("kestran: no audio track in " + (dir / "disc.ccd") +
+                  " (it cannot be read: Permission denied); nothing changed\n",
+              o.err);
     EXPECT_EQ((std::vector<std::string>{"disc.ccd", "disc.img"}), dir.Names());
 }
 
@@ -671,6 +679,83 @@ TEST(Cli, UndoPutsTheOriginalBackOrSaysWhyNot) {
     Outcome twice = RunCli({"--undo", "-q", dir / "disc.ccd"});
     EXPECT_EQ(1, twice.status);
     EXPECT_EQ("kestran: nothing to put back: " + (dir / "disc.old") + " not found\n", twice.err);
+}
+
+// Nothing to shift is a refusal: no file is touched, no backup name used up.
+TEST(Cli, AControlFileWithoutAudioIsRefused) {
+    ScratchDir dir;
+    Disc disc = MakeMixedDisc(dir, "template");
+    struct Case {
+        std::string stem;
+        std::string control;  // empty: no control file at all
+        std::string cause;
+    };
+    const std::string dataOnly = "[CloneCD]\nVersion=3\n[TRACK 1]\nMODE=1\nINDEX 1=0\n";
+    const std::vector<Case> cases = {
+        {"missing", "", " (not found)"},
+        {"empty", " ", ""},
+        {"garbage", std::string("\x7f\x45\x4c\x46\x02\x01\x01\x00\xff\xfe", 10), ""},
+        {"data", dataOnly, ""},
+        {"folder", "", " (it is a folder)"},
+    };
+    for (const Case& c : cases) {
+        model::WriteFileBytes(dir / (c.stem + ".img"), disc.image);
+        if (!c.control.empty()) {
+            testing_support::WriteText(dir / (c.stem + ".ccd"), c.control);
+        }
+    }
+    ASSERT_EQ(0, mkdir((dir / "folder.ccd").c_str(), 0755));
+    const std::vector<std::string> names = dir.Names();
+    for (const Case& c : cases) {
+        for (const char* dryRun : {"-q", "-n"}) {
+            Outcome o = RunCli({dryRun, dir / (c.stem + ".ccd")});
+            EXPECT_EQ(1, o.status) << c.stem;
+            EXPECT_EQ("", o.out);
+            EXPECT_EQ("kestran: no audio track in " + (dir / (c.stem + ".ccd")) + c.cause +
+                          "; nothing changed\n",
+                      o.err);
+        }
+    }
+    EXPECT_EQ(names, dir.Names());
+    EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "data.img"));
+}
+
+TEST(Cli, DryRunSaysWhatTheJobWouldDoAndTouchesNothing) {
+    ScratchDir dir;
+    Disc disc = MakeMixedDisc(dir, "disc");
+    // Silence at the head of the first region, so that only the second one drops sound.
+    Bytes image = disc.image;
+    std::fill(image.begin() + 10 * kSector, image.begin() + 10 * kSector + 120, 0);
+    image[10 * kSector + 50] = 7;
+    model::WriteFileBytes(dir / "disc.img", image);
+    Outcome o = RunCli({"-n", "--drive-offset", "30", dir / "disc.ccd"});
+    EXPECT_EQ(0, o.status) << o.err;
+    EXPECT_EQ(dir / "disc.img" +
+                  ": would move the audio 30 samples (120 bytes) toward the start, 2 audio "
+                  "regions, 60 sectors; nothing changed\n"
+                  "  sectors 10-29, track 2: its first 30 samples would be dropped, 1 of them "
+                  "not silence\n"
+                  "  sectors 40-59, track 4: its first 30 samples would be dropped, 30 of them "
+                  "not silence\n",
+              o.out);
+    EXPECT_EQ("", o.err);
+    EXPECT_EQ((std::vector<std::string>{"disc.ccd", "disc.img"}), dir.Names());
+    EXPECT_EQ(image, model::ReadFileBytes(dir / "disc.img"));
+
+    // Toward the end the regions' tails are cut; a refusal is said as the job would say it.
+    model::WriteFileBytes(dir / "other.img", disc.image);
+    testing_support::WriteText(dir / "other.ccd", disc.control);
+    testing_support::WriteText(dir / "other.old", "x");
+    Outcome both = RunCli({"--dry-run", "-o", "+1", dir / "disc.ccd", dir / "other.ccd"});
+    EXPECT_EQ(1, both.status);
+    EXPECT_NE(std::string::npos, both.out.find("  sectors 40-59, track 4: its last 1 sample would "
+                                               "be dropped, 1 of them not silence\n"))
+        << both.out;
+    EXPECT_EQ("kestran: " + (dir / "other.old") + " already exists: move it away first\n",
+              both.err);
+    EXPECT_EQ(
+        (std::vector<std::string>{"disc.ccd", "disc.img", "other.ccd", "other.img", "other.old"}),
+        dir.Names());
 }
 
 TEST(Cli, SampleDiscShiftsAsTheModelSays) {

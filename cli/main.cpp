@@ -34,9 +34,9 @@ const char kUsage[] =
     "       kestran --help | --version\n"
     "\n"
     "Moves the audio of each CloneCD-layout image (FILE.img beside FILE.ccd) by a\n"
-    "number of samples. Data sectors are copied unchanged. The original image is kept\n"
-    "as FILE.old; a job is refused when FILE.old already exists or the control file\n"
-    "lists no audio track.\n"
+    "number of samples. Data sectors are copied unchanged. The original image is\n"
+    "kept as FILE.old; a job is refused when FILE.old already exists or the control\n"
+    "file lists no audio track.\n"
     "\n"
     "  -o, --offset N        shift by N samples (4 bytes each), -2348 to 2348;\n"
     "                        default -30. Negative moves the audio toward the start\n"
@@ -54,7 +54,7 @@ const char kUsage[] =
     "  kestran --drive-offset 6 game.ccd\n"
     "\n"
     "Exit status: 0 every file done, 1 a file refused or failed, 2 usage error;\n"
-    "130 Ctrl-C, 143 SIGTERM, 129 SIGHUP: the job stops, FILE.old holds the original.\n";
+    "130 Ctrl-C, 143 SIGTERM, 129 SIGHUP: the job stops, the original stays whole.\n";
 
 // A diagnostic on stderr: "kestran: " and the text.
 void Say(const char* format, ...) {

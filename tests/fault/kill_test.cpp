@@ -107,6 +107,7 @@ TEST(KilledProcess, TheOriginalSurvivesEveryKill) {
     int beforeRename = 0;
     int duringRewrite = 0;
     int finished = 0;
+    int undone = 0;
     // A loaded machine may let runs finish before their kill: then more rounds kill in the
     // rewrite, until enough have landed there.
     for (int round = 0; round < kRounds || (duringRewrite < kRounds / 4 && round < 3 * kRounds);
@@ -147,19 +148,32 @@ TEST(KilledProcess, TheOriginalSurvivesEveryKill) {
             // unfinished image touched.
             struct stat before = {};
             const bool imagePresent = stat((folder / "disc.img").c_str(), &before) == 0;
-            EXPECT_EQ(fault::RunCli({"-q", "disc.ccd"}, folder.path()), 1);
+            std::string said;
+            EXPECT_EQ(fault::RunCli({"-q", "disc.ccd"}, folder.path(), &said), 1);
             EXPECT_TRUE(fault::Holds(folder / "disc.old", disc.image));
             struct stat after = {};
             EXPECT_EQ(stat((folder / "disc.img").c_str(), &after) == 0, imagePresent);
             EXPECT_EQ(after.st_ino, before.st_ino);
             EXPECT_EQ(after.st_size, before.st_size);
+            // Short of its last whole sector, the image is what a stopped job left: the refusal
+            // says so and the way back, which gives the original back under the image name.
+            if (!imagePresent || after.st_size / 2352 < disc.sectors) {
+                EXPECT_NE(said.find("a previous job did not finish: "), std::string::npos) << said;
+                EXPECT_NE(said.find("; put it back with kestran --undo disc.ccd\n"),
+                          std::string::npos)
+                    << said;
+                EXPECT_EQ(fault::RunCli({"-q", "--undo", "disc.ccd"}, folder.path()), 0);
+                EXPECT_TRUE(fault::Holds(folder / "disc.img", disc.image));
+                EXPECT_FALSE(fault::Exists(folder / "disc.old"));
+                ++undone;
+            }
         }
         Reset(folder);
     }
     printf(
-        "kills: %d (before the rename %d, during the rewrite %d), runs that finished first "
-        "%d; %lld sectors, %lld us to the rename, %lld us of rewrite\n",
-        beforeRename + duringRewrite, beforeRename, duringRewrite, finished,
+        "kills: %d (before the rename %d, during the rewrite %d, undone %d), runs that finished "
+        "first %d; %lld sectors, %lld us to the rename, %lld us of rewrite\n",
+        beforeRename + duringRewrite, beforeRename, duringRewrite, undone, finished,
         static_cast<long long>(disc.sectors), static_cast<long long>(startMicros[1]),
         static_cast<long long>(rewriteMicros[1]));
     RecordProperty("kills_during_rewrite", duringRewrite);

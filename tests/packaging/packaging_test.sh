@@ -18,7 +18,8 @@ for file in usr/bin/kestran usr/share/man/man1/kestran.1 usr/share/bash-completi
 done
 version=$("$scratch/root/usr/bin/kestran" --version)
 
-if command -v man >/dev/null; then
+# A minimized system's man is a stand-in that renders nothing: only a real one counts.
+if man --version 2>/dev/null | grep -q '^man'; then
     page=$(MANWIDTH=80 man --warnings -l "$scratch/root/usr/share/man/man1/kestran.1" 2>"$scratch/man.err")
     [ ! -s "$scratch/man.err" ] || fail "man warns: $(cat "$scratch/man.err")"
     for word in --drive-offset --dry-run --undo "EXIT STATUS" "${version#kestran }"; do
@@ -40,7 +41,8 @@ completions() {
 [ "$(completions kestran -o '')" = " " ] || fail "after -o: $(completions kestran -o '')"
 
 if command -v dpkg-deb >/dev/null; then
-    cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/deb" >/dev/null
+    cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/deb" >"$scratch/cpack.log" 2>&1 ||
+        fail "cpack failed: $(cat "$scratch/cpack.log")"
     deb=$(ls "$scratch"/deb/kestran_*.deb)
     contents=$(dpkg-deb -c "$deb")
     for file in ./usr/bin/kestran ./usr/share/man/man1/kestran.1 \

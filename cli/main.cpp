@@ -342,7 +342,7 @@ void PrintNoAudio(const JobPlan& plan, const char* controlPath) {
 
 // What the job would do: the shift, then each audio region with its tracks and its cut edge.
 int PrintPreview(const JobPlan& plan, const Options& options) {
-    static JobPreview preview;
+    JobPreview preview;
     if (!PreviewShiftJob(plan, &preview)) {
         Say("");
         PrintOpenError(stderr, plan.imagePath, preview.error);
@@ -379,7 +379,7 @@ int PrintPreview(const JobPlan& plan, const Options& options) {
 
 // Shifts one file, or says what that would do; returns its exit status.
 int ShiftFile(CliHost& host, const char* controlPath, const Options& options) {
-    static JobPlan plan;
+    JobPlan plan;
     JobReport report;
     ShiftResult result = PrepareShiftJob(host, controlPath, &plan, &report);
     if (result == ShiftResult::Done) {

@@ -48,6 +48,10 @@ if ! timeout 120 wine "$probe" --gtest_list_tests >/dev/null 2>&1; then
     export WINELOADER=$loader
     export WINEPREFIX="$root/build/mingw64/wineprefix"
 fi
+# The probe ran without a display: stop the Wine session it started, so that the one under Xvfb
+# starts afresh with the display instead of joining a session that has none.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
 
 reports="$root/$build/test-reports"
 compare="$root/$build/compare"

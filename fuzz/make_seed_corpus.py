@@ -161,6 +161,49 @@ def sessions():
     }
 
 
+def dats():
+    """DAT files as preservation projects publish them, and broken ones."""
+    doctype = ('<?xml version="1.0"?>\n<!DOCTYPE datafile PUBLIC "-//Logiqx//DTD ROM Management '
+               'Datafile//EN" "http://www.logiqx.com/Dats/datafile.dtd">\n')
+
+    def rom(name, size, crc, md5="0123456789abcdef0123456789abcdef",
+            sha1="0123456789abcdef0123456789abcdef01234567"):
+        return '\t\t<rom name="%s" size="%s" crc="%s" md5="%s" sha1="%s"/>\n' % (
+            name, size, crc, md5, sha1)
+
+    def game(name, roms, element="game"):
+        return ('\t<%s name="%s">\n\t\t<category>Games</category>\n\t\t<description>%s'
+                '</description>\n%s\t</%s>\n' % (element, name, name, "".join(roms), element))
+
+    mixed = game("Mixed &amp; Matched (Europe)", [
+        rom("Mixed &amp; Matched (Europe).cue", 300, "a1b2c3d4"),
+        rom("Mixed &amp; Matched (Europe) (Track 1).bin", 2822400, "1c2d3e4f"),
+        rom("Mixed &amp; Matched (Europe) (Track 2).bin", 352800, "DEADBEEF"),
+        rom("Mixed &amp; Matched (Europe) (Track 3).bin", 3528000, "00000000")])
+    audio = game("Tunes (Japan)", [rom("Tunes (Japan) (Track %02d).bin" % n, 2352 * (300 + n),
+                                       "%08x" % (n * 0x01010101)) for n in range(1, 13)])
+    header = '\t<header>\n\t\t<name>Sample - Discs</name>\n\t\t<version>1</version>\n\t</header>\n'
+    whole = doctype + "<datafile>\n" + header + mixed + audio + "</datafile>\n"
+    return {
+        "redump-style": whole,
+        "single-game": game("Alone", [rom("Alone.bin", 2352, "12345678")]),
+        "machine": "<datafile>" + game("M", [rom("M.BIN", 4704, "ffffffff")], "machine") + "</datafile>",
+        "bad-hashes": "<datafile>" + game("Bad", [rom("Bad.bin", "12x", "123", "xyz", "0" * 41),
+                                                    rom("Bad 2.bin", "", "", "", "")]) + "</datafile>",
+        "nested-games": "<datafile><game name=\"a\"><game name=\"b\"><rom name=\"b.bin\" "
+                        "size=\"1\" crc=\"00000001\"/></game></game></datafile>",
+        "rom-outside-game": '<datafile><rom name="x.bin" size="1" crc="00000001"/></datafile>',
+        "entities": '<!DOCTYPE d [<!ENTITY a "aaaaaaaa"><!ENTITY b "&a;&a;&a;">]><d>&b;</d>',
+        "cut-short": whole[:len(whole) // 2],
+        "comments-cdata": "<datafile><!-- c --><game name=\"c\"><![CDATA[<rom>]]>"
+                          + rom("c.bin", 1, "00000002") + "</game></datafile>",
+        "unicode": "<datafile>" + game("Ünïcödé ♪ 音楽", [rom("音楽 (Track 1).bin", 2352, "abcdef01")])
+                   + "</datafile>",
+        "no-entries": doctype + "<datafile>" + header + "</datafile>",
+        "empty": "",
+    }
+
+
 def write(folder, name, data):
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, "seed-" + name + ".bin"), "wb") as f:
@@ -205,6 +248,9 @@ def main():
           + b"[TRACK 1]\nMODE=0\nINDEX 1=1\n[TRACK 2]\nMODE=1\nINDEX 1=8\n"
           + b"[TRACK 3]\nMODE=0\nINDEX 1=9\n[TRACK 4]\nMODE=1\nINDEX 1=10\n"
           + b"[TRACK 5]\nMODE=0\nINDEX 1=30\n")
+
+    for name, text in dats().items():
+        write(os.path.join(HERE, "corpus", "dat"), name, text.encode("utf-8"))
 
 
 if __name__ == "__main__":

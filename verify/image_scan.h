@@ -1,0 +1,121 @@
+// Reads a raw image once and keeps what it takes to know the CRC32 of every track file as the
+// shift job would write it, for every shift of a range, without reading the image again.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "digest.h"
+
+namespace verify {
+
+// Where a track begins in the image: its first index (INDEX 0 when present, else INDEX 1).
+struct TrackStart {
+    int32_t number;
+    bool audio;
+    int64_t firstSector;
+};
+
+// Sectors [first, end) of the image.
+struct SectorRange {
+    int64_t first;
+    int64_t end;
+};
+
+// The tracks in image order and the runs of audio sectors that the shift job moves.
+struct ImageLayout {
+    std::vector<TrackStart> tracks;
+    std::vector<SectorRange> audioRegions;
+};
+
+// A track file as DAT files cut the image: from its track's first index to the next track's,
+// the last one to the image's last whole sector.
+struct ImageTrack {
+    int32_t number;
+    bool audio;
+    int64_t first;  // bytes
+    int64_t end;
+    int32_t region;    // the audio region that moves it, or -1: the shift job leaves it alone
+    TrackHashes asIs;  // MD5 only when the scan was asked for it
+};
+
+enum class ScanStatus {
+    Done,
+    CannotOpen,
+    ReadFailed,  // a read failed or the image became shorter while it was read
+    NoTracks,
+    TracksOutOfOrder,   // `track` starts at or before the track before it
+    TrackPastEnd,       // `track` starts at or past the image's last whole sector
+    CrossesRegionEdge,  // `track` lies partly in an audio region, partly outside
+    DataInAudioRegion,  // the shift job would move data track `track`
+};
+
+struct ScanResult {
+    ScanStatus status = ScanStatus::Done;
+    int systemError = 0;
+    int32_t track = 0;
+};
+
+// Silence that a shift writes into a track, in bytes: at its start (when the audio moves toward
+// the end) or at its end (when it moves toward the start).
+struct TrackSilence {
+    int64_t atStart;
+    int64_t atEnd;
+};
+
+class ImageScan {
+  public:
+    // Splits the image at `imagePath` into track files and reads it once: each track's CRC32
+    // and SHA-1 (and MD5 when `withMd5`), and the running CRC around every track edge that a
+    // shift of up to `maxShift` samples either way moves across.
+    ScanResult Run(const std::string& imagePath, const ImageLayout& layout, int32_t maxShift,
+                   bool withMd5);
+
+    const std::vector<ImageTrack>& Tracks() const { return tracks_; }
+    int64_t ImageBytes() const { return imageBytes_; }
+    // The audio region of the track, in bytes.
+    SectorRange RegionBytes(size_t track) const { return regions_[tracks_[track].region]; }
+
+    // The CRC32 of track `track` as the shift job writes it with `shift` (|shift| <= maxShift).
+    uint32_t ShiftedCrc(size_t track, int32_t shift) const;
+    TrackSilence Silence(size_t track, int32_t shift) const;
+    // Reads track `track` as the shift job writes it with `shift`; its CRC32 and SHA-1.
+    ScanResult HashShifted(size_t track, int32_t shift, TrackHashes& hashes) const;
+
+  private:
+    // The running CRC of the image at every fourth byte of [first, first + 4 × (size - 1)].
+    struct CrcWindow {
+        int64_t first;
+        std::vector<uint32_t> prefix;
+    };
+    // Where the bytes of a shifted track come from: silence, image bytes [from, to), silence.
+    struct Source {
+        int64_t silenceBefore;
+        int64_t from;
+        int64_t to;
+        int64_t silenceAfter;
+    };
+
+    ScanResult CheckLayout(const ImageLayout& layout, int64_t imageSectors);
+    void PlanWindows();
+    ScanResult ReadImage(bool withMd5);
+    uint32_t PrefixAt(int64_t position) const;
+    uint32_t LengthOperator(size_t track, int64_t length) const;
+    Source SourceOf(size_t track, int32_t shift) const;
+
+    std::string imagePath_;
+    int64_t imageBytes_ = 0;
+    int64_t reach_ = 0;  // bytes that the largest shift moves
+    std::vector<ImageTrack> tracks_;
+    std::vector<SectorRange> regions_;  // bytes
+    std::vector<CrcWindow> windows_;
+    // Per moved track: the CRC operators for its length less 0, 4, 8, ... bytes.
+    std::vector<std::vector<uint32_t>> lengthOperators_;
+    // For 0, 4, 8, ... zero bytes: their CRC and the operator for their length.
+    std::vector<uint32_t> zeroCrc_;
+    std::vector<uint32_t> zeroOperator_;
+};
+
+}  // namespace verify

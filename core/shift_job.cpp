@@ -94,6 +94,34 @@ static ShiftResult End(JobReport& report, ShiftResult result) {
     return result;
 }
 
+// The control file read through `text` and its sessions placed in the image.
+static ShiftResult PlaceTracks(const char* controlPath, char* text, JobPlan* plan,
+                               JobReport& report) {
+    ControlScan scan;
+    {
+        // A control file that cannot be read reads as empty: every sector is data.
+        File control;
+        if (!control.OpenForReading(controlPath)) {
+            plan->controlError = control.LastError();
+        }
+        ScanControlFile(control, text, scan);
+        // Regions cut short by a read error would shift data or leave audio unshifted.
+        if (control.IsOpen() && control.LastError() != 0) {
+            report.error = control.LastError();
+            return End(report, ShiftResult::ControlReadFailed);
+        }
+    }
+    plan->layout = PlaceInImage(scan, plan->imageSectors, plan->boundaries, plan->tracks);
+    plan->sessions = plan->layout == SessionLayout::SingleSession ? 1 : scan.lastSession;
+    if (plan->layout == SessionLayout::SizeMismatch) {
+        return End(report, ShiftResult::SessionLayoutMismatch);
+    }
+    if (plan->layout == SessionLayout::Contradictory) {
+        return End(report, ShiftResult::SessionLayoutInvalid);
+    }
+    return End(report, ShiftResult::Done);
+}
+
 ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* plan,
                             JobReport* reportOut) {
     JobReport localReport;
@@ -123,29 +151,32 @@ ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* pla
         return End(report, checked);
     }
 
-    ControlScan scan;
+    return PlaceTracks(controlPath, text, plan, report);
+}
+
+ShiftResult PlanImageLayout(const char* controlPath, JobPlan* plan, JobReport* reportOut) {
+    JobReport localReport;
+    JobReport& report = reportOut != nullptr ? *reportOut : localReport;
+    memset(&report, 0, sizeof(report));
+    memset(plan, 0, sizeof(*plan));
+
+    ShiftResult checked = DeriveNames(controlPath, plan->imagePath, plan->backupPath);
+    CopyString(report.imagePath, plan->imagePath);
+    CopyString(report.backupPath, plan->backupPath);
+    if (checked != ShiftResult::Done) {
+        return End(report, checked);
+    }
     {
-        // A control file that cannot be read reads as empty: every sector is data.
-        File control;
-        if (!control.OpenForReading(controlPath)) {
-            plan->controlError = control.LastError();
+        File image;
+        if (!image.OpenForReading(plan->imagePath)) {
+            report.error = image.LastError();
+            return End(report, ShiftResult::ImageMissing);
         }
-        ScanControlFile(control, text, scan);
-        // Regions cut short by a read error would shift data or leave audio unshifted.
-        if (control.IsOpen() && control.LastError() != 0) {
-            report.error = control.LastError();
-            return End(report, ShiftResult::ControlReadFailed);
-        }
+        int64_t size = image.Size();
+        plan->imageSectors = size < 0 ? -1 : size / SECTOR_SIZE;
     }
-    plan->layout = PlaceInImage(scan, plan->imageSectors, plan->boundaries, plan->tracks);
-    plan->sessions = plan->layout == SessionLayout::SingleSession ? 1 : scan.lastSession;
-    if (plan->layout == SessionLayout::SizeMismatch) {
-        return End(report, ShiftResult::SessionLayoutMismatch);
-    }
-    if (plan->layout == SessionLayout::Contradictory) {
-        return End(report, ShiftResult::SessionLayoutInvalid);
-    }
-    return End(report, ShiftResult::Done);
+    char text[TEXT_BUFFER_SIZE];
+    return PlaceTracks(controlPath, text, plan, report);
 }
 
 // Renames the image to the backup name and writes the shifted image under the image name.

@@ -84,6 +84,11 @@ ShiftResult DeriveNames(const char* controlPath, char* imagePath, char* backupPa
 ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* plan,
                             JobReport* report = nullptr);
 
+// The part of the preparation that neither the shift nor the backup matters to, for hosts that
+// only read the image: the names, the image readable, the control file read and its sessions
+// placed in the image. Returns Done with `plan` filled (its shift 0), or the refusal.
+ShiftResult PlanImageLayout(const char* controlPath, JobPlan* plan, JobReport* report = nullptr);
+
 // Runs the job that PrepareShiftJob planned and found possible, with the `report` it filled.
 ShiftResult RunPreparedShiftJob(JobHost& host, const JobPlan& plan, JobReport* report);
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <string.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -337,6 +338,18 @@ TEST(MultiSessionJob, ThePreparationPlacesTheTracksAndTouchesNothing) {
     ASSERT_EQ(3, plan.tracks.count);
     EXPECT_EQ(800, plan.tracks.tracks[2].firstSector);
     EXPECT_EQ(2, plan.tracks.tracks[2].session);
+
+    // Reading the image needs no shift and no free backup name: the same layout without them.
+    testing_support::WriteText(dir / "disc.old", "taken");
+    JobPlan readOnly;
+    EXPECT_EQ(ShiftResult::BackupExists,
+              PrepareShiftJob(host, (dir / "disc.ccd").c_str(), &readOnly));
+    ASSERT_EQ(ShiftResult::Done, PlanImageLayout((dir / "disc.ccd").c_str(), &readOnly));
+    EXPECT_EQ(0, readOnly.shift);
+    EXPECT_EQ(plan.imageSectors, readOnly.imageSectors);
+    EXPECT_EQ(0, memcmp(plan.boundaries, readOnly.boundaries, sizeof(plan.boundaries)));
+    EXPECT_EQ(0, memcmp(&plan.tracks, &readOnly.tracks, sizeof(plan.tracks)));
+    EXPECT_EQ(ShiftResult::ImageMissing, PlanImageLayout((dir / "none.ccd").c_str(), &readOnly));
 }
 
 TEST(MultiSessionJob, LayoutsThatDoNotFitAreRefusedUntouched) {

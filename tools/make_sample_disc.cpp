@@ -30,6 +30,7 @@ struct Layout {
     long trackSectors = 1500;
     Sessions sessions = Sessions::One;
     bool storeGap = false;
+    long edgeSilence = 0;  // samples of silence at each end of the audio
 };
 
 struct Track {
@@ -50,14 +51,17 @@ struct Session {
 
 const char kUsage[] =
     "Usage: make-sample-disc [--data N] [--tracks K] [--track-length M]\n"
-    "                        [--cd-extra | --audio-session [--store-gap]] PATH.ccd\n"
+    "                        [--cd-extra | --audio-session [--store-gap]]\n"
+    "                        [--edge-silence S] PATH.ccd\n"
     "Writes PATH.ccd and PATH.img: a data track of N sectors (default 1200; 0 for an audio\n"
     "disc), then K audio tracks (default 3) of M sectors each (default 1500), each holding a\n"
     "tone, the first with a 150-sector pregap of silence after a data track.\n"
     "  --cd-extra       two sessions: the audio tracks, then the data track (N > 0)\n"
     "  --audio-session  two sessions: the data track (N > 0), then the audio tracks\n"
     "  --store-gap      the image also holds the 11400 sectors between the sessions (silence);\n"
-    "                   by default it leaves them out, as CloneCD-layout images do\n";
+    "                   by default it leaves them out, as CloneCD-layout images do\n"
+    "  --edge-silence S the first and last S samples of the audio are silence, so that a shift\n"
+    "                   of up to S samples either way and back gives the same image\n";
 
 int Bcd(int value) {
     return (value / 10) * 16 + value % 10;
@@ -261,6 +265,9 @@ int main(int argc, char** argv) {
             layout.sessions = Sessions::AudioSession;
         } else if (strcmp(argv[i], "--store-gap") == 0) {
             layout.storeGap = true;
+        } else if (strcmp(argv[i], "--edge-silence") == 0 && hasValue) {
+            layout.edgeSilence = value;
+            ++i;
         } else if (argv[i][0] != '-' && controlPath == nullptr) {
             controlPath = argv[i];
         } else {
@@ -328,6 +335,27 @@ int main(int argc, char** argv) {
         closeSession(0);
     }
 
+    // The audio tracks follow one another: one run of audio on the disc, in samples.
+    long audioFirst = -1;
+    long audioEnd = -1;
+    for (const Track& t : tracks) {
+        if (t.audio) {
+            if (audioFirst < 0) {
+                audioFirst = (t.index0 >= 0 ? t.index0 : t.index1) * kSamplesPerSector;
+            }
+            audioEnd = (t.index1 + layout.trackSectors) * kSamplesPerSector;
+        }
+    }
+    auto silenceEdges = [&](unsigned char* sector, long lba) {
+        for (long n = 0; n < kSamplesPerSector; ++n) {
+            long sample = lba * kSamplesPerSector + n;
+            if ((sample >= audioFirst && sample < audioFirst + layout.edgeSilence) ||
+                (sample < audioEnd && sample >= audioEnd - layout.edgeSilence)) {
+                memset(sector + 4 * n, 0, 4);
+            }
+        }
+    };
+
     // The image holds each session from its first track's start (the disc's start for the
     // first) to its lead-out, and the gaps between them only when asked to.
     FILE* f = fopen(image.c_str(), "wb");
@@ -348,6 +376,7 @@ int main(int argc, char** argv) {
                     memset(p, 0, kSectorSize);
                 } else {
                     FillSector(p, lba + s, tracks);
+                    silenceEdges(p, lba + s);
                 }
             }
             if (fwrite(block.data(), kSectorSize, static_cast<size_t>(count), f) !=

@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "console.h"
+#include "dat_command.h"
 #include "file.h"
 #include "job_host.h"
 #include "job_preview.h"
@@ -31,6 +32,8 @@ void RequestCancel(int exitStatus) {
 const char kUsage[] =
     "Usage: kestran [-o N | --drive-offset N] [-n] [-q] [--] FILE.ccd...\n"
     "       kestran --undo [-n] [-q] [--] FILE.ccd...\n"
+    "       kestran --dat FILE.dat [-n] [-q] [--] FILE.ccd...\n"
+    "       kestran --hash [--] FILE.ccd...\n"
     "       kestran --help | --version\n"
     "\n"
     "Moves the audio of each CloneCD-layout image (FILE.img beside FILE.ccd) by a\n"
@@ -45,6 +48,10 @@ const char kUsage[] =
     "                        give it: +N drops the first N samples; shifts by -N\n"
     "  -n, --dry-run         say what would be done, touch nothing\n"
     "      --undo            put FILE.old back as FILE.img\n"
+    "      --dat FILE.dat    find the shift that makes each image match its entry in\n"
+    "                        the DAT file (Logiqx XML), apply it and check the result;\n"
+    "                        with -n only report\n"
+    "      --hash            print each image's track files as a DAT entry\n"
     "  -q, --quiet           no progress and no success lines; refusals still show\n"
     "  -h, --help            this text\n"
     "      --version         the version\n"
@@ -404,6 +411,33 @@ int ShiftFile(CliHost& host, const char* controlPath, const Options& options) {
     return EXIT_NOT_DONE;
 }
 
+// The DAT command's jobs, run with this command line's host and messages.
+class CliJobRunner : public JobRunner {
+  public:
+    ShiftResult RunJob(const char* controlPath, const char* offsetText, bool quiet,
+                       JobReport& report) override {
+        if (cancelRequested) {
+            return ShiftResult::Cancelled;
+        }
+        CliHost host(offsetText, !quiet && IsTerminal(stderr));
+        ShiftResult result = RunShiftJob(host, controlPath, &report);
+        host.EndProgress();
+        if (result != ShiftResult::Done) {
+            PrintRefusalOrFailure(report, controlPath);
+        } else if (!quiet) {
+            PrintShifted(report);
+        }
+        fflush(stdout);
+        return result;
+    }
+
+    void PrintRefusal(const JobReport& report, const char* controlPath) override {
+        PrintRefusalOrFailure(report, controlPath);
+    }
+
+    int CancelStatus() override { return cancelRequested; }
+};
+
 // Puts one file's backup back, or says what that would do; returns its exit status.
 int UndoFile(const char* controlPath, const Options& options) {
     UndoReport report;
@@ -606,6 +640,11 @@ int FinishOutput(int status) {
 
 int main(int argc, char** argv) {
     InstallCancelHandler(RequestCancel);
+    if (IsDatCommand(argc, argv)) {
+        CliJobRunner runner;
+        int status = FinishOutput(RunDatCommand(argc, argv, runner));
+        return cancelRequested ? cancelRequested : status;
+    }
     Options options;
     int files = 0;
     int status = ParseArguments(argc, argv, &options, &files);

@@ -1,0 +1,522 @@
+#include "dat_command.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "control_scan.h"
+#include "dat.h"
+#include "file.h"
+#include "image_scan.h"
+#include "job_layout.h"
+#include "shift_search.h"
+
+namespace {
+
+constexpr int EXIT_MATCHES = 0;
+constexpr int EXIT_NOT_MATCHED = 1;
+constexpr int EXIT_USAGE = 2;
+
+struct Options {
+    const char* datPath = nullptr;
+    bool hash = false;
+    bool dryRun = false;
+    bool quiet = false;
+    std::vector<const char*> files;
+};
+
+int UsageError(const char* message, const char* argument) {
+    fprintf(stderr, "kestran: %s%s\nTry 'kestran --help'.\n", message, argument);
+    return EXIT_USAGE;
+}
+
+// Fills `options`; returns 0, or the exit status of a usage error.
+int ParseOptions(int argc, char** argv, Options& options) {
+    bool namesOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (namesOnly || arg[0] != '-' || arg[1] == '\0') {
+            options.files.push_back(arg);
+        } else if (strcmp(arg, "--") == 0) {
+            namesOnly = true;
+        } else if (strcmp(arg, "--dat") == 0) {
+            if (i + 1 >= argc) {
+                return UsageError("missing DAT file after ", arg);
+            }
+            options.datPath = argv[++i];
+        } else if (strncmp(arg, "--dat=", 6) == 0) {
+            options.datPath = arg + 6;
+        } else if (strcmp(arg, "--hash") == 0) {
+            options.hash = true;
+        } else if (strcmp(arg, "-n") == 0 || strcmp(arg, "--dry-run") == 0) {
+            options.dryRun = true;
+        } else if (strcmp(arg, "-q") == 0 || strcmp(arg, "--quiet") == 0) {
+            options.quiet = true;
+        } else if (strcmp(arg, "-o") == 0 || strncmp(arg, "--offset", 8) == 0 ||
+                   strncmp(arg, "-o", 2) == 0) {
+            return UsageError("--dat finds the shift itself and --hash shifts nothing: drop ", arg);
+        } else {
+            return UsageError("unknown option ", arg);
+        }
+    }
+    if (options.hash && options.datPath != nullptr) {
+        return UsageError("--dat and --hash do not go together", "");
+    }
+    if (options.hash && options.dryRun) {
+        return UsageError("--hash changes nothing anyway: drop ", "-n");
+    }
+    if (options.files.empty()) {
+        return UsageError("no control file given", "");
+    }
+    return 0;
+}
+
+const char* DatProblem(const verify::DatLoad& load) {
+    switch (load.status) {
+        case verify::DatStatus::Loaded:
+            return "";
+        case verify::DatStatus::CannotOpen:
+            return "cannot open it";
+        case verify::DatStatus::ReadFailed:
+            return "cannot read it";
+        case verify::DatStatus::NotWellFormed:
+            return "not well-formed XML";
+        case verify::DatStatus::DeclaresEntities:
+            return "it declares XML entities, which a DAT file has no use for";
+        case verify::DatStatus::NoEntries:
+            return "no entry in it lists a track file (.bin)";
+    }
+    return "";
+}
+
+void PrintDatProblem(const char* path, const verify::DatLoad& load) {
+    fprintf(stderr, "kestran: %s: %s", path, DatProblem(load));
+    if (load.status == verify::DatStatus::NotWellFormed) {
+        fprintf(stderr, " at line %lld, column %lld: %s", static_cast<long long>(load.line),
+                static_cast<long long>(load.column), load.detail.c_str());
+    } else if (load.systemError != 0) {
+        fprintf(stderr, " (%s)", SystemErrorText(load.systemError));
+    }
+    fprintf(stderr, "; nothing changed\n");
+}
+
+void PrintScanProblem(const char* controlPath, const std::string& imagePath,
+                      const verify::ScanResult& scan) {
+    fprintf(stderr, "kestran: %s: ", controlPath);
+    switch (scan.status) {
+        case verify::ScanStatus::Done:
+            break;
+        case verify::ScanStatus::CannotOpen:
+            fprintf(stderr, "cannot open %s (%s)", imagePath.c_str(),
+                    SystemErrorText(scan.systemError));
+            break;
+        case verify::ScanStatus::ReadFailed:
+            fprintf(stderr, "cannot read %s (%s)", imagePath.c_str(),
+                    scan.systemError != 0 ? SystemErrorText(scan.systemError)
+                                          : "the file became shorter");
+            break;
+        case verify::ScanStatus::NoTracks:
+            fprintf(stderr, "the control file lists no track");
+            break;
+        case verify::ScanStatus::TracksOutOfOrder:
+            fprintf(stderr, "track %d starts before the track before it ends", scan.track);
+            break;
+        case verify::ScanStatus::TrackPastEnd:
+            fprintf(stderr, "track %d starts past the end of %s", scan.track, imagePath.c_str());
+            break;
+        case verify::ScanStatus::CrossesRegionEdge:
+            fprintf(stderr, "track %d lies partly in an audio region and partly outside",
+                    scan.track);
+            break;
+        case verify::ScanStatus::DataInAudioRegion:
+            fprintf(stderr, "data track %d lies in an audio region", scan.track);
+            break;
+    }
+    fprintf(stderr, "; nothing changed\n");
+}
+
+std::string ShiftText(int32_t shift) {
+    char text[16];
+    snprintf(text, sizeof(text), shift > 0 ? "+%d" : "%d", shift);
+    return text;
+}
+
+// "-30: the audio moves 30 samples toward the start"
+std::string ShiftInWords(int32_t shift) {
+    if (shift == 0) {
+        return "0: the audio stays where it is";
+    }
+    int32_t samples = shift < 0 ? -shift : shift;
+    return ShiftText(shift) + ": the audio moves " + std::to_string(samples) +
+           (samples == 1 ? " sample" : " samples") +
+           (shift < 0 ? " toward the start" : " toward the end");
+}
+
+// Why a track next to the edge of its audio region may differ under the right shift, or "".
+std::string EdgeReason(const verify::ImageScan& scan, size_t track, int32_t shift) {
+    if (scan.Tracks()[track].region < 0) {
+        return "";
+    }
+    verify::TrackSilence silence = scan.Silence(track, shift);
+    verify::SectorRange region = scan.RegionBytes(track);
+    if (silence.atStart > 0) {
+        return "its first " + std::to_string(silence.atStart) +
+               " bytes are silence after the shift, where the disc holds bytes " +
+               (region.first == 0 ? "from before the image's first sector"
+                                  : "of the data track before it") +
+               " that the image never had";
+    }
+    if (silence.atEnd > 0) {
+        return "its last " + std::to_string(silence.atEnd) +
+               " bytes are silence after the shift, where the disc holds bytes " +
+               (region.end == scan.ImageBytes() ? "of the lead-out"
+                                                : "of the data track after it") +
+               " that the image never had";
+    }
+    return "";
+}
+
+const char* StateText(bool sizeFits, bool matches) {
+    return !sizeFits ? "size differs" : matches ? "matches" : "differs";
+}
+
+void PrintTable(const verify::ImageScan& scan, const verify::ShiftFinding& finding,
+                bool withShift) {
+    const std::vector<verify::ImageTrack>& tracks = scan.Tracks();
+    printf("  track  type    sectors  crc32     as is%s\n",
+           withShift ? ("         after " + ShiftText(finding.shift)).c_str() : "");
+    for (size_t t = 0; t < tracks.size(); ++t) {
+        const verify::TrackMatch& match = finding.tracks[t];
+        printf("  %5d  %-5s  %8lld  %s  %-12s", tracks[t].number,
+               tracks[t].audio ? "audio" : "data",
+               static_cast<long long>((tracks[t].end - tracks[t].first) / SECTOR_SIZE),
+               verify::CrcText(tracks[t].asIs.crc).c_str(), StateText(match.sizeFits, match.asIs));
+        if (withShift) {
+            printf("  %s", StateText(match.sizeFits, match.shifted));
+        }
+        printf("\n");
+    }
+}
+
+// The tracks that differ, as "2, 5 and 7".
+std::string TrackList(const std::vector<int32_t>& numbers) {
+    std::string text;
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        if (i > 0) {
+            text += i + 1 == numbers.size() ? " and " : ", ";
+        }
+        text += std::to_string(numbers[i]);
+    }
+    return text;
+}
+
+std::vector<int32_t> DifferingTracks(const verify::ImageScan& scan,
+                                     const verify::ShiftFinding& finding, bool shifted) {
+    std::vector<int32_t> numbers;
+    for (size_t t = 0; t < scan.Tracks().size(); ++t) {
+        if (!(shifted ? finding.tracks[t].shifted : finding.tracks[t].asIs)) {
+            numbers.push_back(scan.Tracks()[t].number);
+        }
+    }
+    return numbers;
+}
+
+// Prints the finding; returns true when the image is to be shifted.
+bool Report(const char* controlPath, const verify::Dat& dat, const verify::ImageScan& scan,
+            const verify::ShiftFinding& finding, bool quiet) {
+    const std::string name = finding.entry >= 0 ? dat.entries[finding.entry].name : "";
+    const bool found = finding.verdict == verify::Verdict::ShiftFound;
+    if (!quiet) {
+        if (finding.verdict == verify::Verdict::NoEntryFits) {
+            printf("%s: no entry fits; the closest is %s\n", controlPath, name.c_str());
+        } else {
+            printf("%s: %s\n", controlPath, name.c_str());
+        }
+        PrintTable(scan, finding, found);
+        if (found) {
+            printf("  shift %s; %d of %d audio tracks match, no other shift as many\n",
+                   ShiftInWords(finding.shift).c_str(), finding.matched, finding.audioTracks);
+            for (size_t t = 0; t < scan.Tracks().size(); ++t) {
+                std::string reason = EdgeReason(scan, t, finding.shift);
+                if (!finding.tracks[t].shifted && !reason.empty()) {
+                    printf("  track %d: %s\n", scan.Tracks()[t].number, reason.c_str());
+                }
+            }
+        }
+    }
+    switch (finding.verdict) {
+        case verify::Verdict::NoEntryFits:
+            fprintf(stderr,
+                    "kestran: %s: no entry of the DAT has its track sizes and data tracks; the "
+                    "closest, %s, differs in track %s; nothing changed\n",
+                    controlPath, name.c_str(),
+                    TrackList(DifferingTracks(scan, finding, false)).c_str());
+            return false;
+        case verify::Verdict::AlreadyMatches:
+            if (!quiet) {
+                printf("%s: already matches %s; nothing changed\n", controlPath, name.c_str());
+            }
+            return false;
+        case verify::Verdict::NoAudioMatch:
+            fprintf(stderr,
+                    "kestran: %s: no shift from %d to %d makes any audio track match %s; "
+                    "nothing changed\n",
+                    controlPath, MIN_SHIFT, MAX_SHIFT, name.c_str());
+            return false;
+        case verify::Verdict::NotCertain: {
+            std::vector<int32_t> shifts = {finding.shift};
+            shifts.insert(shifts.end(), finding.tiedShifts.begin(), finding.tiedShifts.end());
+            std::string list;
+            for (size_t i = 0; i < shifts.size(); ++i) {
+                list += (i == 0                   ? ""
+                         : i + 1 == shifts.size() ? " and "
+                                                  : ", ") +
+                        ShiftText(shifts[i]);
+            }
+            fprintf(stderr,
+                    "kestran: %s: not certain: shifts %s%s match %d of %d audio tracks alike "
+                    "(silence looks the same under every shift); nothing changed\n",
+                    controlPath, list.c_str(), finding.tiedShifts.empty() ? " (and others)" : "",
+                    finding.matched, finding.audioTracks);
+            return false;
+        }
+        case verify::Verdict::ShiftFound:
+            if (finding.shift == 0) {
+                fprintf(stderr,
+                        "kestran: %s: best as it is, yet track %s differs from %s; nothing "
+                        "changed\n",
+                        controlPath, TrackList(DifferingTracks(scan, finding, true)).c_str(),
+                        name.c_str());
+                return false;
+            }
+            return true;
+    }
+    return false;
+}
+
+// Hashes the shifted image and compares every track with the entry; returns the exit status.
+int CheckShifted(const char* controlPath, const std::string& imagePath,
+                 const verify::ImageLayout& layout, const verify::DatEntry& entry,
+                 const verify::ImageScan& before, int32_t shift, bool quiet) {
+    verify::ImageScan after;
+    verify::ScanResult scanned = after.Run(imagePath, layout, 0, false);
+    if (scanned.status != verify::ScanStatus::Done) {
+        PrintScanProblem(controlPath, imagePath, scanned);
+        return EXIT_NOT_MATCHED;
+    }
+    const std::vector<verify::ImageTrack>& tracks = after.Tracks();
+    std::vector<int32_t> differing;
+    if (!quiet) {
+        printf("  track  crc32     checked\n");
+    }
+    for (size_t t = 0; t < tracks.size(); ++t) {
+        const verify::DatRom& rom = entry.tracks[t];
+        bool matches = verify::RomMatches(rom, tracks[t].end - tracks[t].first, tracks[t].asIs);
+        if (!matches) {
+            differing.push_back(tracks[t].number);
+        }
+        if (!quiet) {
+            printf("  %5d  %s  %s\n", tracks[t].number, verify::CrcText(tracks[t].asIs.crc).c_str(),
+                   matches ? "matches" : "differs");
+        }
+    }
+    if (differing.empty()) {
+        if (!quiet) {
+            printf("%s: all %zu tracks match %s\n", imagePath.c_str(), tracks.size(),
+                   entry.name.c_str());
+        }
+        return EXIT_MATCHES;
+    }
+    fprintf(stderr, "kestran: %s: %zu of %zu tracks match %s; track %s still differs\n",
+            imagePath.c_str(), tracks.size() - differing.size(), tracks.size(), entry.name.c_str(),
+            TrackList(differing).c_str());
+    for (size_t t = 0; t < tracks.size(); ++t) {
+        std::string reason = EdgeReason(before, t, shift);
+        if (!reason.empty() &&
+            std::find(differing.begin(), differing.end(), tracks[t].number) != differing.end()) {
+            fprintf(stderr, "kestran: track %d: %s\n", tracks[t].number, reason.c_str());
+        }
+    }
+    return EXIT_NOT_MATCHED;
+}
+
+// Reads the layout of the image as the shift job places it; false, said why, when it cannot.
+bool ReadLayout(const char* controlPath, bool jobMustRun, JobRunner& runner,
+                verify::JobLayout& job) {
+    job = verify::ReadJobLayout(controlPath, jobMustRun);
+    if (job.result != ShiftResult::Done) {
+        runner.PrintRefusal(job.report, controlPath);
+        return false;
+    }
+    switch (job.problem) {
+        case verify::LayoutProblem::None:
+            return true;
+        case verify::LayoutProblem::TrackWithoutIndex:
+            fprintf(stderr, "kestran: %s: track %d has no INDEX line", controlPath, job.track);
+            break;
+        case verify::LayoutProblem::TooManyTracks:
+            fprintf(stderr, "kestran: %s: more than %d tracks", controlPath, MAX_TRACKS);
+            break;
+        case verify::LayoutProblem::RegionsOutOfOrder:
+            fprintf(stderr, "kestran: %s: its audio regions are out of order", controlPath);
+            break;
+    }
+    fprintf(stderr, "; nothing changed\n");
+    return false;
+}
+
+// One image against the DAT; returns its exit status.
+int CheckImage(const char* controlPath, const verify::Dat& dat, const Options& options,
+               JobRunner& runner) {
+    // Without -n the job must be able to run: learn now, before the image is read, if not.
+    verify::JobLayout job;
+    if (!ReadLayout(controlPath, !options.dryRun, runner, job)) {
+        return EXIT_NOT_MATCHED;
+    }
+    const std::string imagePath = job.report.imagePath;
+    const verify::ImageLayout& layout = job.layout;
+    JobReport& report = job.report;
+    verify::ImageScan scan;
+    verify::ScanResult scanned = scan.Run(imagePath, layout, MAX_SHIFT, false);
+    if (scanned.status != verify::ScanStatus::Done) {
+        PrintScanProblem(controlPath, imagePath, scanned);
+        return EXIT_NOT_MATCHED;
+    }
+    verify::ShiftFinding finding;
+    scanned = verify::FindShift(dat, scan, MIN_SHIFT, MAX_SHIFT, finding);
+    if (scanned.status != verify::ScanStatus::Done) {
+        PrintScanProblem(controlPath, imagePath, scanned);
+        return EXIT_NOT_MATCHED;
+    }
+    bool shift = Report(controlPath, dat, scan, finding, options.quiet);
+    if (options.dryRun) {
+        return finding.verdict == verify::Verdict::ShiftFound ||
+                       finding.verdict == verify::Verdict::AlreadyMatches
+                   ? EXIT_MATCHES
+                   : EXIT_NOT_MATCHED;
+    }
+    if (!shift) {
+        return finding.verdict == verify::Verdict::AlreadyMatches ? EXIT_MATCHES : EXIT_NOT_MATCHED;
+    }
+    ShiftResult result =
+        runner.RunJob(controlPath, ShiftText(finding.shift).c_str(), options.quiet, report);
+    if (result != ShiftResult::Done) {
+        return EXIT_NOT_MATCHED;
+    }
+    return CheckShifted(controlPath, imagePath, layout, dat.entries[finding.entry], scan,
+                        finding.shift, options.quiet);
+}
+
+// Text safe inside an XML attribute.
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+// The control file's name without its folder and extension.
+std::string BaseName(const char* controlPath) {
+    std::string path = controlPath;
+    size_t slash = path.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+// One image as a <game> entry; returns its exit status.
+int HashImage(const char* controlPath, JobRunner& runner) {
+    verify::JobLayout job;
+    if (!ReadLayout(controlPath, false, runner, job)) {
+        return EXIT_NOT_MATCHED;
+    }
+    const std::string imagePath = job.report.imagePath;
+    verify::ImageScan scan;
+    verify::ScanResult scanned = scan.Run(imagePath, job.layout, 0, true);
+    if (scanned.status != verify::ScanStatus::Done) {
+        PrintScanProblem(controlPath, imagePath, scanned);
+        return EXIT_NOT_MATCHED;
+    }
+    const std::string name = Escaped(BaseName(controlPath));
+    printf("\t<game name=\"%s\">\n\t\t<description>%s</description>\n", name.c_str(), name.c_str());
+    for (const verify::ImageTrack& track : scan.Tracks()) {
+        printf(
+            "\t\t<rom name=\"%s (Track %02d).bin\" size=\"%lld\" crc=\"%s\" md5=\"%s\" "
+            "sha1=\"%s\"/>\n",
+            name.c_str(), track.number, static_cast<long long>(track.end - track.first),
+            verify::CrcText(track.asIs.crc).c_str(),
+            verify::HexText(track.asIs.md5.data(), track.asIs.md5.size()).c_str(),
+            verify::HexText(track.asIs.sha1.data(), track.asIs.sha1.size()).c_str());
+    }
+    printf("\t</game>\n");
+    return EXIT_MATCHES;
+}
+
+}  // namespace
+
+bool IsDatCommand(int argc, char** argv) {
+    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; ++i) {
+        if (strcmp(argv[i], "--dat") == 0 || strncmp(argv[i], "--dat=", 6) == 0 ||
+            strcmp(argv[i], "--hash") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int RunDatCommand(int argc, char** argv, JobRunner& runner) {
+    Options options;
+    int usage = ParseOptions(argc, argv, options);
+    if (usage != 0) {
+        return usage;
+    }
+    int status = EXIT_MATCHES;
+    if (options.hash) {
+        printf("<?xml version=\"1.0\"?>\n<datafile>\n");
+        for (const char* file : options.files) {
+            if (HashImage(file, runner) != EXIT_MATCHES) {
+                status = EXIT_NOT_MATCHED;
+            }
+        }
+        printf("</datafile>\n");
+        return status;
+    }
+    verify::Dat dat;
+    verify::DatLoad load = verify::LoadDat(options.datPath, dat);
+    if (load.status != verify::DatStatus::Loaded) {
+        PrintDatProblem(options.datPath, load);
+        return EXIT_NOT_MATCHED;
+    }
+    for (const char* file : options.files) {
+        // A cancel ends the command with its own status; an image that is being shifted has
+        // stopped at its next progress point.
+        if (runner.CancelStatus() != 0) {
+            return runner.CancelStatus();
+        }
+        int result = CheckImage(file, dat, options, runner);
+        fflush(stdout);
+        if (result != EXIT_MATCHES) {
+            status = EXIT_NOT_MATCHED;
+        }
+    }
+    return status;
+}

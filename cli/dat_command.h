@@ -1,0 +1,27 @@
+// The command line's DAT commands: `--dat FILE.dat [-n] FILE.ccd...` finds, applies and checks
+// the shift that makes each image match its entry in a DAT file; `--hash FILE.ccd...` prints
+// the images' track files as DAT entries.
+#pragma once
+
+#include "shift_job.h"
+
+// What the DAT commands borrow from the rest of the command line.
+class JobRunner {
+  public:
+    virtual ~JobRunner() = default;
+    // Runs the shift job with `offsetText`, with the command line's progress line and Ctrl-C,
+    // and prints its result line unless `quiet`. Returns Cancelled without running it once a
+    // cancel was asked for.
+    virtual ShiftResult RunJob(const char* controlPath, const char* offsetText, bool quiet,
+                               JobReport& report) = 0;
+    // Prints why a job is refused, from the report that its preparation filled.
+    virtual void PrintRefusal(const JobReport& report, const char* controlPath) = 0;
+    // 0, or the exit status of the cancel that the user asked for (Ctrl-C and the like).
+    virtual int CancelStatus() = 0;
+};
+
+// True when the arguments before any "--" ask for --dat or --hash.
+bool IsDatCommand(int argc, char** argv);
+
+// Runs the DAT command that the arguments ask for; returns the exit status.
+int RunDatCommand(int argc, char** argv, JobRunner& runner);

@@ -1,0 +1,410 @@
+// `kestran --dat` and `kestran --hash` end to end: known-good sample discs hashed directly into
+// DAT files, dumps made from them by the image model, and every result judged by the model.
+#include <gtest/gtest.h>
+#include <stdint.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "hash_check.h"
+#include "image_model.h"
+#include "scratch_dir.h"
+
+namespace {
+
+using model::Bytes;
+using testing_support::Exists;
+using testing_support::ScratchDir;
+
+constexpr int64_t kSector = 2352;
+constexpr int64_t kPregap = 150;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadText(const std::string& path) {
+    const Bytes bytes = model::ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs `program` with `args`, its output in files so that neither pipe can fill up.
+Outcome Run(const std::string& program, std::vector<std::string> args, const ScratchDir& dir) {
+    std::vector<char*> argv;
+    std::string path = program;
+    argv.push_back(&path[0]);
+    for (std::string& arg : args) {
+        argv.push_back(&arg[0]);
+    }
+    argv.push_back(nullptr);
+    const std::string outPath = dir / "stdout.txt";
+    const std::string errPath = dir / "stderr.txt";
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen(outPath.c_str(), "w", stdout) || !freopen(errPath.c_str(), "w", stderr)) {
+            _exit(126);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    Outcome outcome;
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    outcome.out = ReadText(outPath);
+    outcome.err = ReadText(errPath);
+    unlink(outPath.c_str());
+    unlink(errPath.c_str());
+    return outcome;
+}
+
+Outcome Kestran(std::vector<std::string> args, const ScratchDir& dir) {
+    return Run(KESTRAN_CLI_PATH, std::move(args), dir);
+}
+
+// A known-good disc from the sample-disc tool, with its track files as DAT files cut them.
+struct Sample {
+    std::string control;
+    std::string image;
+    Bytes truth;
+    std::vector<std::pair<int64_t, int64_t>> tracks;  // bytes [first, end)
+    std::vector<bool> audio;                          // which sectors are audio
+};
+
+// With `cdExtra`, the audio tracks come first and the data track follows in a second session,
+// whose gap the image leaves out.
+Sample MakeSample(const ScratchDir& dir, const std::string& stem, int64_t data, int64_t tracks,
+                  int64_t length, int32_t edgeSilence = 2348, bool cdExtra = false) {
+    Sample sample;
+    sample.control = dir / (stem + ".ccd");
+    sample.image = dir / (stem + ".img");
+    std::vector<std::string> args = {
+        "--data",         std::to_string(data),   "--tracks",       std::to_string(tracks),
+        "--track-length", std::to_string(length), "--edge-silence", std::to_string(edgeSilence),
+        sample.control};
+    if (cdExtra) {
+        args.insert(args.begin(), "--cd-extra");
+    }
+    Outcome made = Run(SAMPLE_DISC_TOOL_PATH, args, dir);
+    EXPECT_EQ(0, made.status) << made.err;
+    sample.truth = model::ReadFileBytes(sample.image);
+    // Data first: track 1, and the first audio track after it has a pregap.
+    const int64_t audioFirst = cdExtra ? 0 : data;
+    int64_t sector = audioFirst;
+    if (data > 0 && !cdExtra) {
+        sample.tracks.push_back({0, data * kSector});
+    }
+    for (int64_t t = 0; t < tracks; ++t) {
+        int64_t end = sector + length + (t == 0 && audioFirst > 0 ? kPregap : 0);
+        sample.tracks.push_back({sector * kSector, end * kSector});
+        sector = end;
+    }
+    const int64_t audioEnd = sector;
+    if (cdExtra) {
+        sample.tracks.push_back({sector * kSector, (sector + data) * kSector});
+        sector += data;
+    }
+    EXPECT_EQ(static_cast<size_t>(sector * kSector), sample.truth.size());
+    sample.audio = model::AudioSectorsFromRanges({{audioFirst, audioEnd}}, sector);
+    return sample;
+}
+
+// The DAT entry of `bytes` cut as `sample`'s tracks, hashed directly.
+std::string Entry(const std::string& name, const Sample& sample, const Bytes& bytes) {
+    std::string text = "\t<game name=\"" + name + "\">\n\t\t<rom name=\"" + name +
+                       ".cue\" size=\"100\" crc=\"00000000\"/>\n";
+    for (size_t t = 0; t < sample.tracks.size(); ++t) {
+        const auto& track = sample.tracks[t];
+        text += "\t\t" +
+                hash_check::RomLine(name + " (Track " + std::to_string(t + 1) + ").bin",
+                                    track.second - track.first,
+                                    hash_check::HashesOf(bytes, track.first, track.second)) +
+                "\n";
+    }
+    return text + "\t</game>\n";
+}
+
+// An entry with the sample's track sizes and made-up hashes.
+std::string Decoy(const std::string& name, const Sample& sample, std::mt19937& random) {
+    Bytes noise = testing_support::RandomBytes(random, sample.truth.size());
+    return Entry(name, sample, noise);
+}
+
+std::string WriteDat(const ScratchDir& dir, const std::string& entries) {
+    std::string path = dir / "discs.dat";
+    testing_support::WriteText(path,
+                               "<?xml version=\"1.0\"?>\n<datafile>\n" + entries + "</datafile>\n");
+    return path;
+}
+
+std::string Direction(int32_t shift) {
+    int32_t samples = shift < 0 ? -shift : shift;
+    return (shift > 0 ? "+" : "") + std::to_string(shift) + ": the audio moves " +
+           std::to_string(samples) + (samples == 1 ? " sample" : " samples") + " toward the " +
+           (shift < 0 ? "start" : "end");
+}
+
+struct ShiftCase {
+    const char* name;
+    int64_t data;
+    int64_t tracks;
+    int64_t length;
+    int32_t shift;  // the shift that corrects the dump
+    bool cdExtra = false;
+};
+
+void PrintTo(const ShiftCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class DatShiftTest : public testing::TestWithParam<ShiftCase> {};
+
+// The dump is the known-good image shifted the other way: kestran must find the shift, touch
+// nothing with -n, and without it give back the known-good image byte for byte.
+TEST_P(DatShiftTest, FindsAppliesAndChecksTheShift) {
+    const ShiftCase& c = GetParam();
+    ScratchDir dir;
+    Sample sample = MakeSample(dir, "disc", c.data, c.tracks, c.length, 2348, c.cdExtra);
+    std::mt19937 random(static_cast<uint32_t>(c.shift + 5000));
+    const std::string dat = WriteDat(dir, Decoy("Same Sizes", sample, random) +
+                                              Entry("Known Good (Europe)", sample, sample.truth));
+    const Bytes dump = model::ExpectedImage(sample.truth, sample.audio, -c.shift);
+    ASSERT_NE(dump, sample.truth);
+    model::WriteFileBytes(sample.image, dump);
+
+    Outcome dry = Kestran({"--dat", dat, "-n", sample.control}, dir);
+    EXPECT_EQ(0, dry.status) << dry.out << dry.err;
+    EXPECT_NE(std::string::npos, dry.out.find("Known Good (Europe)")) << dry.out;
+    EXPECT_NE(std::string::npos, dry.out.find("shift " + Direction(c.shift))) << dry.out;
+    EXPECT_EQ(dump, model::ReadFileBytes(sample.image));
+    EXPECT_FALSE(Exists(dir / "disc.old"));
+
+    Outcome applied = Kestran({"--dat", dat, sample.control}, dir);
+    EXPECT_EQ(0, applied.status) << applied.out << applied.err;
+    const Bytes result = model::ReadFileBytes(sample.image);
+    EXPECT_TRUE(result == model::ExpectedImage(dump, sample.audio, c.shift));
+    EXPECT_TRUE(result == sample.truth);
+    EXPECT_TRUE(model::ReadFileBytes(dir / "disc.old") == dump);
+    EXPECT_NE(std::string::npos, applied.out.find("all " + std::to_string(sample.tracks.size()) +
+                                                  " tracks match Known Good (Europe)"))
+        << applied.out;
+}
+
+const ShiftCase kShiftCases[] = {
+    {"mixed, -30", 60, 3, 40, -30},
+    {"mixed, +30", 60, 3, 40, 30},
+    {"mixed, -2348", 60, 3, 40, -2348},
+    {"mixed, +2348", 60, 3, 40, 2348},
+    {"audio only, -588", 0, 4, 30, -588},
+    {"audio only, +2348", 0, 4, 30, 2348},
+    {"98 audio tracks, +1234", 30, 98, 6, 1234},
+    {"one sample", 20, 2, 20, 1},
+    {"CD-Extra, data in a second session, -2000", 50, 3, 30, -2000, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Dumps, DatShiftTest, testing::ValuesIn(kShiftCases),
+                         [](const testing::TestParamInfo<ShiftCase>& info) {
+                             return "Case" + std::to_string(info.index);
+                         });
+
+TEST(DatCommandTest, FindsTheEntryAmongThousandsOfDecoys) {
+    ScratchDir dir;
+    Sample sample = MakeSample(dir, "disc", 50, 3, 30);
+    std::mt19937 random(7);
+    std::string entries;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string name = "Decoy " + std::to_string(i);
+        if (i % 100 == 0) {
+            entries += Decoy(name, sample, random);  // the same sizes, other hashes
+        } else {
+            entries += "\t<game name=\"" + name + "\"><rom name=\"" + name + ".bin\" size=\"" +
+                       std::to_string(kSector * (1 + i)) + "\" crc=\"" +
+                       std::to_string(10000000 + i) + "\"/></game>\n";
+        }
+        if (i == 2000) {
+            entries += Entry("The One", sample, sample.truth);
+        }
+    }
+    const std::string dat = WriteDat(dir, entries);
+    const Bytes dump = model::ExpectedImage(sample.truth, sample.audio, 700);
+    model::WriteFileBytes(sample.image, dump);
+
+    Outcome applied = Kestran({"--dat", dat, sample.control}, dir);
+    EXPECT_EQ(0, applied.status) << applied.out << applied.err;
+    EXPECT_NE(std::string::npos, applied.out.find("shift " + Direction(-700))) << applied.out;
+    EXPECT_NE(std::string::npos, applied.out.find("all 4 tracks match The One")) << applied.out;
+    EXPECT_TRUE(model::ReadFileBytes(sample.image) == sample.truth);
+}
+
+// Whatever kestran cannot be sure of, it says, and leaves every file as it was.
+TEST(DatCommandTest, LeavesWhatItCannotBeSureOfUntouched) {
+    struct Case {
+        const char* name;
+        int dryRunStatus;  // with -n: 0 when a certain shift was found
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"already matches", 0, 0, "already matches Disc"},
+        {"no audio track matches", 1, 1, "no shift from -2348 to 2348 makes any audio track match"},
+        {"only silence matches", 1, 1, "not certain"},
+        {"no entry fits", 1, 1, "no entry of the DAT has its track sizes and data tracks"},
+        {"shift 0 best, a track damaged", 0, 1, "best as it is, yet track 3 differs"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        Sample sample = MakeSample(dir, "disc", 40, 3, 30);
+        const std::string name = c.name;
+        Bytes known = sample.truth;
+        Bytes dump = model::ExpectedImage(sample.truth, sample.audio, 45);
+        if (name == "already matches") {
+            dump = known;
+        } else if (name == "no audio track matches") {
+            // Another disc with the same data track and other audio.
+            for (int64_t i = 40 * kSector; i < static_cast<int64_t>(known.size()); ++i) {
+                known[i] ^= 0x5A;
+            }
+        } else if (name == "only silence matches") {
+            // Track 2 is silence; tracks 3 and 4 of the dump are damaged.
+            std::fill(known.begin() + 40 * kSector, known.begin() + 220 * kSector, 0);
+            dump = model::ExpectedImage(known, sample.audio, 45);
+            dump[240 * kSector] ^= 1;
+            dump[260 * kSector] ^= 1;
+        } else if (name == "no entry fits") {
+            known[100] ^= 1;  // the data track differs
+        } else {
+            dump = known;
+            dump[240 * kSector] ^= 1;
+        }
+        const std::string dat = WriteDat(dir, Entry("Disc", sample, known));
+        model::WriteFileBytes(sample.image, dump);
+        for (bool dryRun : {true, false}) {
+            std::vector<std::string> args = {"--dat", dat, sample.control};
+            if (dryRun) {
+                args.insert(args.begin(), "-n");
+            }
+            Outcome outcome = Kestran(args, dir);
+            EXPECT_EQ(dryRun ? c.dryRunStatus : c.status, outcome.status)
+                << outcome.out << outcome.err;
+            EXPECT_NE(std::string::npos, (outcome.out + outcome.err).find(c.says))
+                << outcome.out << outcome.err;
+            EXPECT_TRUE(model::ReadFileBytes(sample.image) == dump);
+            EXPECT_EQ((std::vector<std::string>{"disc.ccd", "disc.img", "discs.dat"}), dir.Names());
+        }
+    }
+}
+
+// A damaged track cannot match, but the others still show the shift: it is applied and the
+// damaged track named.
+TEST(DatCommandTest, AppliesTheShiftAndNamesADamagedTrack) {
+    ScratchDir dir;
+    Sample sample = MakeSample(dir, "disc", 40, 3, 30);
+    const std::string dat = WriteDat(dir, Entry("Disc", sample, sample.truth));
+    Bytes dump = model::ExpectedImage(sample.truth, sample.audio, 30);
+    dump[230 * kSector + 77] ^= 0xFF;  // track 3
+    model::WriteFileBytes(sample.image, dump);
+
+    Outcome dry = Kestran({"--dat", dat, "-n", sample.control}, dir);
+    EXPECT_EQ(0, dry.status) << dry.out << dry.err;
+    EXPECT_NE(std::string::npos, dry.out.find("2 of 3 audio tracks match")) << dry.out;
+
+    Outcome applied = Kestran({"--dat", dat, sample.control}, dir);
+    EXPECT_EQ(1, applied.status) << applied.out << applied.err;
+    EXPECT_NE(std::string::npos,
+              applied.err.find("3 of 4 tracks match Disc; track 3 still differs"))
+        << applied.err;
+    EXPECT_TRUE(model::ReadFileBytes(sample.image) ==
+                model::ExpectedImage(dump, sample.audio, -30));
+    EXPECT_TRUE(model::ReadFileBytes(dir / "disc.old") == dump);
+}
+
+// Without silence at the end of the disc, the dump lost bytes that the shift cannot bring back:
+// the last track is applied, found to differ, and why is said.
+TEST(DatCommandTest, SaysWhyTheLastTrackDiffersAtTheLeadOut) {
+    ScratchDir dir;
+    Sample sample = MakeSample(dir, "disc", 40, 3, 30, 0);
+    const std::string dat = WriteDat(dir, Entry("Disc", sample, sample.truth));
+    const Bytes dump = model::ExpectedImage(sample.truth, sample.audio, 30);
+    model::WriteFileBytes(sample.image, dump);
+
+    Outcome applied = Kestran({"--dat", dat, sample.control}, dir);
+    EXPECT_EQ(1, applied.status) << applied.out << applied.err;
+    EXPECT_NE(std::string::npos, applied.err.find("track 4 still differs")) << applied.err;
+    EXPECT_NE(std::string::npos,
+              applied.err.find("track 4: its last 120 bytes are silence after the shift, where "
+                               "the disc holds bytes of the lead-out"))
+        << applied.err;
+    EXPECT_TRUE(model::ReadFileBytes(sample.image) ==
+                model::ExpectedImage(dump, sample.audio, -30));
+}
+
+// --hash prints what the DAT would say: each rom checked against the model's bytes hashed
+// directly, and the output read back as a DAT matches the image.
+TEST(DatCommandTest, HashPrintsEntriesThatMatchBack) {
+    ScratchDir dir;
+    Sample sample = MakeSample(dir, "Tom & \"Jerry\" <1>", 30, 2, 20);
+    Outcome hashed = Kestran({"--hash", sample.control}, dir);
+    ASSERT_EQ(0, hashed.status) << hashed.err;
+    const std::string name = "Tom &amp; &quot;Jerry&quot; &lt;1&gt;";
+    EXPECT_NE(std::string::npos, hashed.out.find("<game name=\"" + name + "\">")) << hashed.out;
+    for (size_t t = 0; t < sample.tracks.size(); ++t) {
+        const auto& track = sample.tracks[t];
+        char number[24];
+        snprintf(number, sizeof(number), "%02zu", t + 1);
+        std::string rom =
+            hash_check::RomLine(name + " (Track " + number + ").bin", track.second - track.first,
+                                hash_check::HashesOf(sample.truth, track.first, track.second));
+        EXPECT_NE(std::string::npos, hashed.out.find(rom)) << rom << "\n" << hashed.out;
+    }
+    testing_support::WriteText(dir / "mine.dat", hashed.out);
+    Outcome checked = Kestran({"--dat", dir / "mine.dat", sample.control}, dir);
+    EXPECT_EQ(0, checked.status) << checked.out << checked.err;
+    EXPECT_NE(std::string::npos, checked.out.find("already matches Tom & \"Jerry\" <1>"))
+        << checked.out;
+}
+
+TEST(DatCommandTest, RefusesBadDatsBackupsAndUsage) {
+    ScratchDir dir;
+    Sample sample = MakeSample(dir, "disc", 40, 2, 30);
+    const Bytes dump = model::ExpectedImage(sample.truth, sample.audio, 30);
+    model::WriteFileBytes(sample.image, dump);
+    testing_support::WriteText(
+        dir / "broken.dat", "<datafile>\n<game name=\"x\">\n<rom name=\"x.bin\"/>\n</datafile>\n");
+    testing_support::WriteText(
+        dir / "good.dat", "<datafile>\n" + Entry("Disc", sample, sample.truth) + "</datafile>\n");
+    testing_support::WriteText(dir / "disc.old", "taken");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--dat", dir / "broken.dat", sample.control}, 1, "not well-formed XML at line 4"},
+        {{"--dat", dir / "none.dat", sample.control}, 1, "none.dat: cannot open it"},
+        {{"--dat", dir / "good.dat", sample.control}, 1, "disc.old already exists"},
+        {{sample.control, "--dat"}, 2, "missing DAT file after --dat"},
+        {{"--dat", dir / "good.dat", "-o", "30", sample.control}, 2, "finds the shift itself"},
+        {{"--dat", dir / "good.dat"}, 2, "no control file given"},
+        {{"--hash", "--dat", dir / "good.dat", sample.control}, 2, "do not go together"},
+    };
+    for (const Case& c : cases) {
+        Outcome outcome = Kestran(c.args, dir);
+        EXPECT_EQ(c.status, outcome.status) << c.says << outcome.err;
+        EXPECT_NE(std::string::npos, outcome.err.find(c.says)) << outcome.err;
+        EXPECT_TRUE(model::ReadFileBytes(sample.image) == dump) << c.says;
+        EXPECT_EQ("taken", ReadText(dir / "disc.old"));
+    }
+    // With -n the backup does not matter: nothing is to be written.
+    Outcome dry = Kestran({"--dat=" + dir / "good.dat", "-n", sample.control}, dir);
+    EXPECT_EQ(0, dry.status) << dry.out << dry.err;
+    EXPECT_NE(std::string::npos, dry.out.find("shift " + Direction(-30))) << dry.out;
+}
+
+}  // namespace

@@ -344,9 +344,8 @@ int CheckShifted(const char* controlPath, const std::string& imagePath,
 }
 
 // Reads the layout of the image as the shift job places it; false, said why, when it cannot.
-bool ReadLayout(const char* controlPath, bool jobMustRun, JobRunner& runner,
-                verify::JobLayout& job) {
-    job = verify::ReadJobLayout(controlPath, jobMustRun);
+bool ReadLayout(const char* controlPath, JobRunner& runner, verify::JobLayout& job) {
+    job = verify::ReadJobLayout(controlPath);
     if (job.result != ShiftResult::Done) {
         runner.PrintRefusal(job.report, controlPath);
         return false;
@@ -371,9 +370,8 @@ bool ReadLayout(const char* controlPath, bool jobMustRun, JobRunner& runner,
 // One image against the DAT; returns its exit status.
 int CheckImage(const char* controlPath, const verify::Dat& dat, const Options& options,
                JobRunner& runner) {
-    // Without -n the job must be able to run: learn now, before the image is read, if not.
     verify::JobLayout job;
-    if (!ReadLayout(controlPath, !options.dryRun, runner, job)) {
+    if (!ReadLayout(controlPath, runner, job)) {
         return EXIT_NOT_MATCHED;
     }
     const std::string imagePath = job.report.imagePath;
@@ -446,7 +444,7 @@ std::string BaseName(const char* controlPath) {
 // One image as a <game> entry; returns its exit status.
 int HashImage(const char* controlPath, JobRunner& runner) {
     verify::JobLayout job;
-    if (!ReadLayout(controlPath, false, runner, job)) {
+    if (!ReadLayout(controlPath, runner, job)) {
         return EXIT_NOT_MATCHED;
     }
     const std::string imagePath = job.report.imagePath;

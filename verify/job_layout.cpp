@@ -1,18 +1,11 @@
 #include "job_layout.h"
 
-#include "job_host.h"
-
 namespace verify {
 
-JobLayout ReadJobLayout(const char* controlPath, bool jobMustRun) {
+JobLayout ReadJobLayout(const char* controlPath) {
     JobLayout result;
     JobPlan plan;
-    if (jobMustRun) {
-        NullJobHost host("0");
-        result.result = PrepareShiftJob(host, controlPath, &plan, &result.report);
-    } else {
-        result.result = PlanImageLayout(controlPath, &plan, &result.report);
-    }
+    result.result = PlanImageLayout(controlPath, &plan, &result.report);
     if (result.result != ShiftResult::Done) {
         return result;
     }

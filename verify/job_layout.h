@@ -24,9 +24,9 @@ struct JobLayout {
     ImageLayout layout;
 };
 
-// Prepares the job for `controlPath` without touching any file and converts what it found.
-// With `jobMustRun`, every check of a job with shift 0 is made, the backup absent included;
-// without, only those that reading the image needs.
-JobLayout ReadJobLayout(const char* controlPath, bool jobMustRun);
+// Places the tracks of `controlPath` in its image as the job's preparation does (without its
+// checks of the shift and the backup, which reading the image does not need), touching no file,
+// and converts what it found.
+JobLayout ReadJobLayout(const char* controlPath);
 
 }  // namespace verify

@@ -194,6 +194,12 @@ TEST_P(DatShiftTest, FindsAppliesAndChecksTheShift) {
     EXPECT_NE(std::string::npos, applied.out.find("all " + std::to_string(sample.tracks.size()) +
                                                   " tracks match Known Good (Europe)"))
         << applied.out;
+
+    // Checked again, with the backup in place, the image needs nothing.
+    Outcome again = Kestran({"--dat", dat, sample.control}, dir);
+    EXPECT_EQ(0, again.status) << again.out << again.err;
+    EXPECT_NE(std::string::npos, again.out.find("already matches Known Good (Europe)"))
+        << again.out;
 }
 
 const ShiftCase kShiftCases[] = {

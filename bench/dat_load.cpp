@@ -1,0 +1,36 @@
+// dat-load: reads a DAT file as `kestran --dat` does and prints how long it took, how many
+// entries it kept and the peak resident memory, for bench/dat.sh.
+#include <stdio.h>
+#include <sys/resource.h>
+#include <time.h>
+
+#include "dat.h"
+
+namespace {
+
+double Now() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fputs("Usage: dat-load FILE.dat\nPrints \"SECONDS ENTRIES PEAK_KIB\".\n", stderr);
+        return 2;
+    }
+    double start = Now();
+    verify::Dat dat;
+    verify::DatLoad load = verify::LoadDat(argv[1], dat);
+    double seconds = Now() - start;
+    if (load.status != verify::DatStatus::Loaded) {
+        fprintf(stderr, "%s: not loaded\n", argv[1]);
+        return 1;
+    }
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    printf("%.4f %zu %ld\n", seconds, dat.entries.size(), usage.ru_maxrss);
+    return 0;
+}

@@ -190,14 +190,15 @@ void PrintTable(const verify::ImageScan& scan, const verify::ShiftFinding& findi
            withShift ? ("         after " + ShiftText(finding.shift)).c_str() : "");
     for (size_t t = 0; t < tracks.size(); ++t) {
         const verify::TrackMatch& match = finding.tracks[t];
-        printf("  %5d  %-5s  %8lld  %s  %-12s", tracks[t].number,
-               tracks[t].audio ? "audio" : "data",
+        printf("  %5d  %-5s  %8lld  %s  ", tracks[t].number, tracks[t].audio ? "audio" : "data",
                static_cast<long long>((tracks[t].end - tracks[t].first) / SECTOR_SIZE),
-               verify::CrcText(tracks[t].asIs.crc).c_str(), StateText(match.sizeFits, match.asIs));
+               verify::CrcText(tracks[t].asIs.crc).c_str());
         if (withShift) {
-            printf("  %s", StateText(match.sizeFits, match.shifted));
+            printf("%-12s  %s\n", StateText(match.sizeFits, match.asIs),
+                   StateText(match.sizeFits, match.shifted));
+        } else {
+            printf("%s\n", StateText(match.sizeFits, match.asIs));
         }
-        printf("\n");
     }
 }
 

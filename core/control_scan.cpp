@@ -63,19 +63,6 @@ static bool HasMinusSign(const char* line, const char* token) {
     return token > line && token[-1] == '-';
 }
 
-static int32_t DigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return 16;
-}
-
 // A table-of-contents value: decimal digits, or hexadecimal ones after "0x", that fit 32 bits.
 // Anything else (a sign, other letters, no digits) makes it unreadable.
 static bool ReadTocValue(const char* line, const char* token, int32_t* value) {
@@ -89,7 +76,7 @@ static bool ReadTocValue(const char* line, const char* token, int32_t* value) {
     }
     int64_t number = 0;
     for (; *token != '\0'; ++token) {
-        int32_t digit = DigitValue(*token);
+        int32_t digit = HexDigitValue(*token);
         if (digit >= base) {
             return false;
         }

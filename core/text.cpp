@@ -84,3 +84,16 @@ int32_t BoundedLength(const char* text, int32_t limit) {
     }
     return length;
 }
+
+int32_t HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return 16;
+}

@@ -25,6 +25,9 @@ int CompareNoCase(const char* a, const char* b);
 // `value` then holds INT32_MAX or INT32_MIN.
 bool ParseDecimal(const char* text, int32_t* value);
 
+// The value of a hexadecimal digit (either case), or 16 for any other byte.
+int32_t HexDigitValue(char c);
+
 // Length of `text`, or `limit` when no NUL comes within its first `limit` bytes.
 int32_t BoundedLength(const char* text, int32_t limit);
 

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+#include "text.h"
+
 namespace verify {
 
 Digest::Digest(Kind kind) : context_(EVP_MD_CTX_new()), kind_(kind) {
@@ -54,27 +56,14 @@ std::string CrcText(uint32_t crc) {
     return HexText(bytes, 4);
 }
 
-static int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool ParseHex(const char* text, uint8_t* out, size_t size) {
     if (strlen(text) != 2 * size) {
         return false;
     }
     for (size_t i = 0; i < size; ++i) {
-        int high = HexValue(text[2 * i]);
-        int low = HexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) {
+        int32_t high = HexDigitValue(text[2 * i]);
+        int32_t low = HexDigitValue(text[2 * i + 1]);
+        if (high > 15 || low > 15) {
             return false;
         }
         out[i] = static_cast<uint8_t>(high * 16 + low);

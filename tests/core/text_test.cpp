@@ -99,4 +99,15 @@ TEST(BoundedLength, StopsAtTheLimit) {
     EXPECT_EQ(0, BoundedLength("", 1024));
 }
 
+TEST(HexDigitValue, ReadsEitherCaseAndNothingElse) {
+    const std::string digits = "0123456789abcdef";
+    for (int c = 0; c < 256; ++c) {
+        size_t lower = digits.find(static_cast<char>(c | 0x20));
+        bool letter = (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        bool digit = c >= '0' && c <= '9';
+        int32_t expected = digit || letter ? static_cast<int32_t>(lower) : 16;
+        EXPECT_EQ(expected, HexDigitValue(static_cast<char>(c))) << c;
+    }
+}
+
 }  // namespace

@@ -21,58 +21,14 @@ readonly SECTOR_SIZE=2352
 readonly DATA=212500 TRACKS=5 TRACK_LENGTH=17470 PREGAP=150
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build/default
-kestran=${KESTRAN:-$build/cli/kestran}
-make_disc=$build/tools/make-sample-disc
-measure=$build/bench/measure-run
-verify=$build/bench/verify-shift
-dat_load=$build/bench/dat-load
-
-keep=0
-reps=7
-scratch=$root/build/bench-scratch
-while [ $# -gt 0 ]; do
-    case $1 in
-        --keep) keep=1 ;;
-        --reps)
-            [ $# -ge 2 ] || { echo "--reps needs a number" >&2; exit 2; }
-            reps=$2
-            shift
-            ;;
-        -h | --help) sed -n '2,15s/^# \{0,1\}//p' "$0"; exit 0 ;;
-        -*) echo "unknown option $1" >&2; exit 2 ;;
-        *) scratch=$1 ;;
-    esac
-    shift
-done
-if ! [[ $reps =~ ^[0-9]+$ ]] || [ "$reps" -lt 5 ]; then
-    echo "--reps must be a number of at least 5" >&2
-    exit 2
-fi
-for tool in "$kestran" "$make_disc" "$measure" "$verify" "$dat_load"; do
-    if [ ! -x "$tool" ]; then
-        echo "missing $tool; build first: cmake --preset default && cmake --build --preset default" >&2
-        exit 2
-    fi
-done
-
-mkdir -p "$scratch"
-work=$(mktemp -d "$scratch/dat.XXXXXX")
-cleanup() {
-    if [ "$keep" = 1 ]; then
-        echo "kept $work"
-    else
-        rm -rf "$work"
-        rmdir "$scratch" 2>/dev/null || true
-    fi
-}
-trap cleanup EXIT
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+kestran=${KESTRAN:-$root/build/default/cli/kestran}
+make_disc=$root/build/default/tools/make-sample-disc
+measure=$root/build/default/bench/measure-run
+verify=$root/build/default/bench/verify-shift
+dat_load=$root/build/default/bench/dat-load
+tools=("$kestran" "$make_disc" "$measure" "$verify" "$dat_load")
+source "$root/bench/common.sh"
+make_work 2
 
 echo "scratch: $work"
 echo "making the known-good disc, its DATs and the dump..."
@@ -127,12 +83,6 @@ for ((r = 0; r < reps; r++)); do
     "$dat_load" "$work/full.dat" | cut -d' ' -f1 >>"$work/times.load"
 done
 
-median() {
-    sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-spread() {
-    sort -g "$1" | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.3f-%.3f", lo, hi }'
-}
 printf '\n%-34s %9s %15s %9s\n' "command ($reps runs)" "median s" "min-max s" "MB/s"
 for label in kestran kestran-full sha1sum; do
     m=$(median "$work/times.$label")

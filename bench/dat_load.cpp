@@ -2,29 +2,21 @@
 // entries it kept and the peak resident memory, for bench/dat.sh.
 #include <stdio.h>
 #include <sys/resource.h>
-#include <time.h>
+
+#include <chrono>
 
 #include "dat.h"
-
-namespace {
-
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
         fputs("Usage: dat-load FILE.dat\nPrints \"SECONDS ENTRIES PEAK_KIB\".\n", stderr);
         return 2;
     }
-    double start = Now();
+    auto start = std::chrono::steady_clock::now();
     verify::Dat dat;
     verify::DatLoad load = verify::LoadDat(argv[1], dat);
-    double seconds = Now() - start;
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (load.status != verify::DatStatus::Loaded) {
         fprintf(stderr, "%s: not loaded\n", argv[1]);
         return 1;

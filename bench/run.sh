@@ -21,62 +21,13 @@ readonly SHIFT=-30             # samples; 120 bytes toward the start
 readonly SECTOR_SIZE=2352
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build/default
-kestran=${KESTRAN:-$build/cli/kestran}
-make_disc=$build/tools/make-sample-disc
-measure=$build/bench/measure-run
-verify=$build/bench/verify-shift
-
-keep=0
-reps=7
-scratch=$root/build/bench-scratch
-while [ $# -gt 0 ]; do
-    case $1 in
-        --keep) keep=1 ;;
-        --reps)
-            [ $# -ge 2 ] || { echo "--reps needs a number" >&2; exit 2; }
-            reps=$2
-            shift
-            ;;
-        -h | --help) sed -n '2,13s/^# \{0,1\}//p' "$0"; exit 0 ;;
-        -*) echo "unknown option $1" >&2; exit 2 ;;
-        *) scratch=$1 ;;
-    esac
-    shift
-done
-if ! [[ $reps =~ ^[0-9]+$ ]] || [ "$reps" -lt 5 ]; then
-    echo "--reps must be a number of at least 5" >&2
-    exit 2
-fi
-for tool in "$kestran" "$make_disc" "$measure" "$verify"; do
-    if [ ! -x "$tool" ]; then
-        echo "missing $tool; build first: cmake --preset default && cmake --build --preset default" >&2
-        exit 2
-    fi
-done
-
-mkdir -p "$scratch"
-free_kib=$(df -Pk "$scratch" | awk 'NR == 2 { print $4 }')
-if [ "$free_kib" -lt $((3 * 1024 * 1024)) ]; then
-    echo "$scratch: $((free_kib / 1024)) MiB free, 3 GiB needed" >&2
-    exit 2
-fi
-work=$(mktemp -d "$scratch/run.XXXXXX")
-cleanup() {
-    if [ "$keep" = 1 ]; then
-        echo "kept $work"
-    else
-        rm -rf "$work"
-        rmdir "$scratch" 2>/dev/null || true
-    fi
-}
-trap cleanup EXIT
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+kestran=${KESTRAN:-$root/build/default/cli/kestran}
+make_disc=$root/build/default/tools/make-sample-disc
+measure=$root/build/default/bench/measure-run
+verify=$root/build/default/bench/verify-shift
+tools=("$kestran" "$make_disc" "$measure" "$verify")
+source "$root/bench/common.sh"
+make_work 3
 
 # The model check needs three whole images in memory; huge pages spare it most page faults.
 check() {
@@ -138,12 +89,6 @@ run_one() {
     rm -f "$copy"
 }
 
-median() {
-    sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-spread() {
-    sort -g "$1" | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.3f-%.3f", lo, hi }'
-}
 largest() {
     sort -g "$1" | tail -n 1
 }

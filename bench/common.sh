@@ -1,0 +1,67 @@
+# What the bench scripts share, sourced by them: their options, the checks of the build, a fresh
+# work folder inside the scratch folder, failures, and medians and spreads of timings.
+# Before sourcing, a script sets `root` (the source tree) and `tools` (what must be built).
+
+keep=0
+reps=7
+scratch=$root/build/bench-scratch
+while [ $# -gt 0 ]; do
+    case $1 in
+        --keep) keep=1 ;;
+        --reps)
+            [ $# -ge 2 ] || { echo "--reps needs a number" >&2; exit 2; }
+            reps=$2
+            shift
+            ;;
+        # The script's own header comment is its help.
+        -h | --help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
+        -*) echo "unknown option $1" >&2; exit 2 ;;
+        *) scratch=$1 ;;
+    esac
+    shift
+done
+if ! [[ $reps =~ ^[0-9]+$ ]] || [ "$reps" -lt 5 ]; then
+    echo "--reps must be a number of at least 5" >&2
+    exit 2
+fi
+for tool in "${tools[@]}"; do
+    if [ ! -x "$tool" ]; then
+        echo "missing $tool; build first: cmake --preset default && cmake --build --preset default" >&2
+        exit 2
+    fi
+done
+
+# Makes the work folder $work inside the scratch folder, which must have $1 GiB free; it goes
+# at the end unless --keep.
+make_work() {
+    mkdir -p "$scratch"
+    local free_kib
+    free_kib=$(df -Pk "$scratch" | awk 'NR == 2 { print $4 }')
+    if [ "$free_kib" -lt $(($1 * 1024 * 1024)) ]; then
+        echo "$scratch: $((free_kib / 1024)) MiB free, $1 GiB needed" >&2
+        exit 2
+    fi
+    work=$(mktemp -d "$scratch/run.XXXXXX")
+    trap cleanup EXIT
+}
+cleanup() {
+    if [ "$keep" = 1 ]; then
+        echo "kept $work"
+    else
+        rm -rf "$work"
+        rmdir "$scratch" 2>/dev/null || true
+    fi
+}
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+median() {
+    sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+spread() {
+    sort -g "$1" | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.3f-%.3f", lo, hi }'
+}

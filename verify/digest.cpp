@@ -1,43 +1,33 @@
 #include "digest.h"
 
-#include <openssl/evp.h>
 #include <stdio.h>
 #include <string.h>
-
-#include <cstdlib>
 
 #include "text.h"
 
 namespace verify {
 
-Digest::Digest(Kind kind) : context_(EVP_MD_CTX_new()), kind_(kind) {
-    // Only memory exhaustion makes these fail, and nothing sensible can follow it.
-    if (context_ == nullptr ||
-        EVP_DigestInit_ex(context_, kind == Kind::Md5 ? EVP_md5() : EVP_sha1(), nullptr) != 1) {
-        abort();
-    }
-}
-
-Digest::~Digest() {
-    EVP_MD_CTX_free(context_);
+Digest::Digest(Kind kind) : kind_(kind) {
+    md5_init(&md5_);
+    sha1_init(&sha1_);
 }
 
 void Digest::Update(const void* bytes, size_t size) {
-    EVP_DigestUpdate(context_, bytes, size);
-}
-
-void Digest::UpdateZeros(size_t size) {
-    static const uint8_t kZeros[4096] = {};
-    while (size > 0) {
-        size_t piece = size < sizeof(kZeros) ? size : sizeof(kZeros);
-        Update(kZeros, piece);
-        size -= piece;
+    const uint8_t* data = static_cast<const uint8_t*>(bytes);
+    if (kind_ == Kind::Md5) {
+        md5_update(&md5_, size, data);
+    } else {
+        sha1_update(&sha1_, size, data);
     }
 }
 
 void Digest::Finish(uint8_t* out) {
-    EVP_DigestFinal_ex(context_, out, nullptr);
-    EVP_DigestInit_ex(context_, kind_ == Kind::Md5 ? EVP_md5() : EVP_sha1(), nullptr);
+    // Nettle starts the context over once it gives the digest.
+    if (kind_ == Kind::Md5) {
+        md5_digest(&md5_, MD5_DIGEST_SIZE, out);
+    } else {
+        sha1_digest(&sha1_, SHA1_DIGEST_SIZE, out);
+    }
 }
 
 std::string HexText(const uint8_t* bytes, size_t size) {

@@ -1,13 +1,13 @@
-// The hashes that DAT files give per track file: CRC32 from zlib, MD5 and SHA-1 from libcrypto.
+// The hashes that DAT files give per track file: CRC32 from zlib, MD5 and SHA-1 from Nettle.
 #pragma once
 
+#include <nettle/md5.h>
+#include <nettle/sha1.h>
 #include <stddef.h>
 #include <stdint.h>
 
 #include <array>
 #include <string>
-
-struct evp_md_ctx_st;
 
 namespace verify {
 
@@ -25,19 +25,15 @@ class Digest {
   public:
     enum class Kind { Md5, Sha1 };
     explicit Digest(Kind kind);
-    ~Digest();
-    Digest(const Digest&) = delete;
-    Digest& operator=(const Digest&) = delete;
 
     void Update(const void* bytes, size_t size);
-    // `size` zero bytes.
-    void UpdateZeros(size_t size);
     // Writes the digest (16 or 20 bytes) and starts over.
     void Finish(uint8_t* out);
 
   private:
-    evp_md_ctx_st* context_;
     Kind kind_;
+    md5_ctx md5_;
+    sha1_ctx sha1_;
 };
 
 // Lower-case hexadecimal text of `size` bytes.

@@ -9,10 +9,16 @@ _kestran() {
             COMPREPLY=()
             return
             ;;
+        --dat)
+            local IFS=$'\n'
+            compopt -o filenames 2>/dev/null
+            COMPREPLY=($(compgen -f -X '!*.[dD][aA][tT]' -- "$cur") $(compgen -d -- "$cur"))
+            return
+            ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '-o --offset --drive-offset -n --dry-run --undo -q --quiet
-            -h --help --version --' -- "$cur"))
+        COMPREPLY=($(compgen -W '-o --offset --drive-offset -n --dry-run --undo --dat --hash
+            -q --quiet -h --help --version --' -- "$cur"))
         return
     fi
     # Control files in any case, and folders to find them in.

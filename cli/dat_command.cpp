@@ -33,8 +33,8 @@ int UsageError(const char* message, const char* argument) {
     return EXIT_USAGE;
 }
 
-// Fills `options`; returns 0, or the exit status of a usage error.
-int ParseOptions(int argc, char** argv, Options& options) {
+// Fills `options`; returns -1 to go on, or the exit status to end with at once.
+int ParseOptions(int argc, char** argv, Options& options, JobRunner& runner) {
     bool namesOnly = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -49,14 +49,18 @@ int ParseOptions(int argc, char** argv, Options& options) {
             options.datPath = argv[++i];
         } else if (strncmp(arg, "--dat=", 6) == 0) {
             options.datPath = arg + 6;
+        } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0 ||
+                   strcmp(arg, "--version") == 0) {
+            runner.PrintHelp(strcmp(arg, "--version") == 0);
+            return EXIT_MATCHES;
         } else if (strcmp(arg, "--hash") == 0) {
             options.hash = true;
         } else if (strcmp(arg, "-n") == 0 || strcmp(arg, "--dry-run") == 0) {
             options.dryRun = true;
         } else if (strcmp(arg, "-q") == 0 || strcmp(arg, "--quiet") == 0) {
             options.quiet = true;
-        } else if (strcmp(arg, "-o") == 0 || strncmp(arg, "--offset", 8) == 0 ||
-                   strncmp(arg, "-o", 2) == 0) {
+        } else if (strncmp(arg, "-o", 2) == 0 || strncmp(arg, "--offset", 8) == 0 ||
+                   strncmp(arg, "--drive-offset", 14) == 0) {
             return UsageError("--dat finds the shift itself and --hash shifts nothing: drop ", arg);
         } else {
             return UsageError("unknown option ", arg);
@@ -71,7 +75,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
     if (options.files.empty()) {
         return UsageError("no control file given", "");
     }
-    return 0;
+    return -1;
 }
 
 const char* DatProblem(const verify::DatLoad& load) {
@@ -484,8 +488,8 @@ bool IsDatCommand(int argc, char** argv) {
 
 int RunDatCommand(int argc, char** argv, JobRunner& runner) {
     Options options;
-    int usage = ParseOptions(argc, argv, options);
-    if (usage != 0) {
+    int usage = ParseOptions(argc, argv, options, runner);
+    if (usage >= 0) {
         return usage;
     }
     int status = EXIT_MATCHES;

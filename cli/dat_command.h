@@ -16,6 +16,8 @@ class JobRunner {
                                JobReport& report) = 0;
     // Prints why a job is refused, from the report that its preparation filled.
     virtual void PrintRefusal(const JobReport& report, const char* controlPath) = 0;
+    // Prints the command line's usage, or its version.
+    virtual void PrintHelp(bool version) = 0;
     // 0, or the exit status of the cancel that the user asked for (Ctrl-C and the like).
     virtual int CancelStatus() = 0;
 };

@@ -435,6 +435,14 @@ class CliJobRunner : public JobRunner {
         PrintRefusalOrFailure(report, controlPath);
     }
 
+    void PrintHelp(bool version) override {
+        if (version) {
+            printf("kestran %s\n", KESTRAN_VERSION);
+        } else {
+            fputs(kUsage, stdout);
+        }
+    }
+
     int CancelStatus() override { return cancelRequested; }
 };
 

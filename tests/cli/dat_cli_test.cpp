@@ -407,6 +407,10 @@ TEST(DatCommandTest, RefusesBadDatsBackupsAndUsage) {
         EXPECT_TRUE(model::ReadFileBytes(sample.image) == dump) << c.says;
         EXPECT_EQ("taken", ReadText(dir / "disc.old"));
     }
+    Outcome help = Kestran({"--dat", dir / "good.dat", "--help"}, dir);
+    EXPECT_EQ(0, help.status);
+    EXPECT_NE(std::string::npos, help.out.find("kestran --dat FILE.dat")) << help.out;
+
     // With -n the backup does not matter: nothing is to be written.
     Outcome dry = Kestran({"--dat=" + dir / "good.dat", "-n", sample.control}, dir);
     EXPECT_EQ(0, dry.status) << dry.out << dry.err;

@@ -291,6 +291,9 @@ void PrintRefusalOrFailure(const JobReport& r, const char* controlPath) {
                 "tracks; nothing was changed\n",
                 controlPath, MAX_SESSIONS, MAX_TRACKS);
             return;
+        case ShiftResult::CancelledBeforeRename:
+            Say("%s: cancelled; nothing was changed\n", controlPath);
+            return;
         case ShiftResult::RenameFailed:
             Say("%s: cannot rename it to %s (%s); nothing was changed\n", r.imagePath, r.backupPath,
                 SystemErrorText(r.error));

@@ -1,6 +1,7 @@
 #include "control_scan.h"
 
 #include "file.h"
+#include "job_host.h"
 #include "text.h"
 
 int32_t ReadControlLine(File& file, char* buffer) {
@@ -189,6 +190,7 @@ static void StartScan(ControlScan& scan) {
     scan.declaredSessions = NOT_GIVEN;
     scan.lastSession = 0;
     scan.entriesContradict = false;
+    scan.cancelled = false;
     for (TocSession& session : scan.sessions) {
         session.firstTrack = NOT_GIVEN;
         session.leadOut = NOT_GIVEN;
@@ -202,7 +204,7 @@ static void StartScan(ControlScan& scan) {
 static const EntryValues kNoEntryValues = {NOT_GIVEN, NOT_GIVEN, NOT_GIVEN,
                                            NOT_GIVEN, NOT_GIVEN, false};
 
-void ScanControlFile(File& file, char* buffer, ControlScan& scan) {
+void ScanControlFile(File& file, char* buffer, ControlScan& scan, JobHost* host) {
     char* token[TOKEN_TABLE_SIZE];
     int32_t mode = -1;
     int32_t& count = scan.boundaryCount;
@@ -213,8 +215,13 @@ void ScanControlFile(File& file, char* buffer, ControlScan& scan) {
     EntryValues entry = kNoEntryValues;
     ScannedTrack* track = nullptr;  // the track section being read, when the table holds it
     bool trackIndexed = false;
+    int32_t lines = 0;
 
     while (ReadControlLine(file, buffer) != 0) {
+        if (host != nullptr && ++lines % CANCEL_CHECK_LINES == 0 && host->BusyFlag() == 0) {
+            scan.cancelled = true;
+            break;
+        }
         bool head = IsSectionHead(buffer);
         int32_t tokens = SplitTokens(buffer, token);
         if (tokens == 0) {

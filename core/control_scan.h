@@ -7,6 +7,7 @@
 #include "text.h"
 
 class File;
+class JobHost;
 
 // Sector numbers where audio and data regions begin, alternately, closed by END_SENTINEL.
 constexpr int32_t BOUNDARY_LIST_SIZE = 200;
@@ -22,6 +23,8 @@ constexpr int32_t MAX_TRACKS = 99;
 constexpr int32_t MAX_SESSIONS = 8;
 // A value that the control file does not give.
 constexpr int32_t NOT_GIVEN = -1;
+// A scan given a host looks at its busy flag every this many lines.
+constexpr int32_t CANCEL_CHECK_LINES = 1024;
 
 // One track section as the file gives it: addresses on the disc, not yet placed in the image.
 struct ScannedTrack {
@@ -61,6 +64,8 @@ struct ControlScan {
     bool entriesContradict;    // entries that disagree, lack a value or give one out of range
     TocSession sessions[MAX_SESSIONS + 1];  // by session number; entry 0 unused
     TocTrack toc[MAX_TRACKS + 1];           // by track number; entry 0 unused
+
+    bool cancelled;  // the host's busy flag was clear: the scan stopped before the file's end
 };
 
 // Reads one line into the TEXT_BUFFER_SIZE buffer, ended by NUL in place of LF, CR or CR LF, and
@@ -74,8 +79,10 @@ int32_t SplitTokens(char* line, char** table);
 
 // Reads the control file from its start to its end through `buffer` and fills `scan`. The
 // boundaries are the sector numbers where audio regions (even entries) and data regions (odd
-// entries) begin, as the INDEX lines give them, closed by END_SENTINEL.
-void ScanControlFile(File& file, char* buffer, ControlScan& scan);
+// entries) begin, as the INDEX lines give them, closed by END_SENTINEL. With a `host`, a scan
+// stops where it finds the host's busy flag clear (it pumps no messages), so that a very long
+// file can be cancelled; a scan that reads the file to its end gives the same either way.
+void ScanControlFile(File& file, char* buffer, ControlScan& scan, JobHost* host = nullptr);
 
 // The same scan, keeping only the boundaries. Returns their number.
 int32_t ScanControlFile(File& file, char* buffer, BoundaryList& list);

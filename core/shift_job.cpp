@@ -94,9 +94,10 @@ static ShiftResult End(JobReport& report, ShiftResult result) {
     return result;
 }
 
-// The control file read through `text` and its sessions placed in the image.
+// The control file read through `text` and its sessions placed in the image. A `host` whose
+// busy flag is found clear during the scan or after it cancels the job.
 static ShiftResult PlaceTracks(const char* controlPath, char* text, JobPlan* plan,
-                               JobReport& report) {
+                               JobReport& report, JobHost* host) {
     ControlScan scan;
     {
         // A control file that cannot be read reads as empty: every sector is data.
@@ -104,12 +105,15 @@ static ShiftResult PlaceTracks(const char* controlPath, char* text, JobPlan* pla
         if (!control.OpenForReading(controlPath)) {
             plan->controlError = control.LastError();
         }
-        ScanControlFile(control, text, scan);
+        ScanControlFile(control, text, scan, host);
         // Regions cut short by a read error would shift data or leave audio unshifted.
         if (control.IsOpen() && control.LastError() != 0) {
             report.error = control.LastError();
             return End(report, ShiftResult::ControlReadFailed);
         }
+    }
+    if (scan.cancelled || (host != nullptr && host->BusyFlag() == 0)) {
+        return End(report, ShiftResult::CancelledBeforeRename);
     }
     plan->layout = PlaceInImage(scan, plan->imageSectors, plan->boundaries, plan->tracks);
     plan->sessions = plan->layout == SessionLayout::SingleSession ? 1 : scan.lastSession;
@@ -151,7 +155,7 @@ ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* pla
         return End(report, checked);
     }
 
-    return PlaceTracks(controlPath, text, plan, report);
+    return PlaceTracks(controlPath, text, plan, report, &host);
 }
 
 ShiftResult PlanImageLayout(const char* controlPath, JobPlan* plan, JobReport* reportOut) {
@@ -176,7 +180,7 @@ ShiftResult PlanImageLayout(const char* controlPath, JobPlan* plan, JobReport* r
         plan->imageSectors = size < 0 ? -1 : size / SECTOR_SIZE;
     }
     char text[TEXT_BUFFER_SIZE];
-    return PlaceTracks(controlPath, text, plan, report);
+    return PlaceTracks(controlPath, text, plan, report, nullptr);
 }
 
 // Renames the image to the backup name and writes the shifted image under the image name.
@@ -184,6 +188,10 @@ static ShiftResult RunPlannedJob(JobHost& host, const JobPlan& plan, JobReport& 
     WorkArea work;
     memset(&work, 0, sizeof(work));
 
+    // The last moment at which a cancel can leave every file as it was.
+    if (host.BusyFlag() == 0) {
+        return End(report, ShiftResult::CancelledBeforeRename);
+    }
     int leftError = 0;
     int renameError = RenameNoReplace(report.imagePath, report.backupPath, &leftError);
     if (renameError != 0) {

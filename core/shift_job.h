@@ -29,6 +29,7 @@ enum class ShiftResult {
     ControlReadFailed,      // the control file opened but could not be read to its end
     SessionLayoutMismatch,  // a multi-session layout whose sessions do not add up to the image
     SessionLayoutInvalid,   // a multi-session table of contents that contradicts itself
+    CancelledBeforeRename,  // the host's busy flag was clear before the image was renamed
     RenameFailed,
     // The rename failed half way: the image is unchanged, but the backup name, made as a second
     // name of it, could not be removed again (`restoreError` says why).

@@ -758,6 +758,60 @@ TEST(Cli, DryRunSaysWhatTheJobWouldDoAndTouchesNothing) {
         dir.Names());
 }
 
+// True once process `pid` has the file at `path` open.
+bool HasOpen(pid_t pid, const std::string& path) {
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    for (const std::string& name : testing_support::NamesIn(folder)) {
+        char target[4096];
+        ssize_t n = readlink((folder + "/" + name).c_str(), target, sizeof(target));
+        if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Reading a very long control file takes minutes: Ctrl-C then stops the job before anything is
+// renamed. The signal comes while the control file is open, long before its end.
+TEST(Cli, InterruptDuringTheControlFileScanChangesNothing) {
+    ScratchDir dir;
+    Disc disc = MakeMixedDisc(dir, "disc");
+    const std::string control = std::string(16 << 20, '\n') + disc.control;
+    testing_support::WriteText(dir / "disc.ccd", control);
+    MakeMixedDisc(dir, "next");
+
+    int err[2];
+    ASSERT_EQ(0, pipe(err));
+    std::vector<std::string> args = {dir / "disc.ccd", dir / "next.ccd"};
+    std::vector<char*> argv = Argv(args);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(err[1], 2);
+        close(err[0]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(err[1]);
+    bool sent = false;
+    for (int i = 0; i < 60000 && !sent; ++i) {
+        if (HasOpen(pid, dir / "disc.ccd")) {
+            sent = kill(pid, SIGINT) == 0;
+        } else {
+            usleep(1000);
+        }
+    }
+    std::string output = ReadAll(err[0]);
+    close(err[0]);
+    int status = ExitStatus(pid);
+    ASSERT_TRUE(sent) << output;
+    EXPECT_EQ(130, status) << output;
+    EXPECT_EQ("kestran: " + (dir / "disc.ccd") + ": cancelled; nothing was changed\n", output);
+    EXPECT_EQ((std::vector<std::string>{"disc.ccd", "disc.img", "next.ccd", "next.img"}),
+              dir.Names());
+    EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.img"));
+    EXPECT_EQ(control.size(), model::ReadFileBytes(dir / "disc.ccd").size());
+}
+
 TEST(Cli, SampleDiscShiftsAsTheModelSays) {
     ScratchDir dir;
     std::string tool = SAMPLE_DISC_TOOL_PATH;

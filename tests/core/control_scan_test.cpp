@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_host.h"
 #include "file.h"
 #include "scratch_dir.h"
 
@@ -148,6 +149,29 @@ TEST(ScanControlFile, EmptyOrUnreadableFileGivesOnlyTheSentinel) {
     BoundaryList list;
     EXPECT_EQ(0, ScanControlFile(closed, buffer, list));
     EXPECT_EQ(END_SENTINEL, list[0]);
+}
+
+// A very long file takes minutes to read: given a host, a scan stops where it finds the busy flag
+// clear, and reads a file to its end as without a host while the flag stays set.
+TEST(ScanControlFile, AClearBusyFlagStopsALongScan) {
+    ScratchDir dir;
+    testing_support::WriteText(
+        dir / "disc.ccd", std::string(3 * CANCEL_CHECK_LINES, '\n') + Join(kWorkedExample, "\n"));
+    for (int32_t busy : {1, 0}) {
+        File file;
+        ASSERT_TRUE(file.OpenForReading((dir / "disc.ccd").c_str()));
+        char buffer[TEXT_BUFFER_SIZE];
+        ControlScan scan;
+        FakeHost host;
+        host.busy = busy;
+        ScanControlFile(file, buffer, scan, &host);
+        EXPECT_EQ(busy == 0, scan.cancelled);
+        // Every CANCEL_CHECK_LINES lines while the flag is set; once when it is found clear.
+        EXPECT_EQ(busy == 0 ? 1u : 3u, host.events.size());
+        std::vector<int32_t> boundaries(scan.boundaries, scan.boundaries + scan.boundaryCount);
+        EXPECT_EQ(busy == 0 ? std::vector<int32_t>{} : Scan(Join(kWorkedExample, "\n")),
+                  boundaries);
+    }
 }
 
 TEST(ScanControlFile, LongLinesAreTakenIn1023BytePieces) {

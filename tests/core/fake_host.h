@@ -1,5 +1,5 @@
 // A job host for tests: a fixed offset text, a record of what the job showed, and a cancel at
-// a chosen progress point.
+// a chosen progress point or at a chosen look at the busy flag.
 #pragma once
 
 #include <stdint.h>
@@ -31,11 +31,16 @@ class FakeHost : public NullJobHost {
     void PumpMessages(int32_t limit) override { events.push_back("pump " + std::to_string(limit)); }
     int32_t BusyFlag() override {
         events.push_back("busy");
+        if (cancelAtLook != 0 && ++looks >= cancelAtLook) {
+            busy = 0;
+        }
         return busy;
     }
     void RewriteStarting(int64_t totalSectors) override { total = totalSectors; }
 
-    int32_t cancelAt = 0;  // clears the busy flag when progress reaches this count
+    int32_t cancelAt = 0;      // clears the busy flag when progress reaches this count
+    int32_t cancelAtLook = 0;  // clears it at this look at it, 1 for the first
+    int32_t looks = 0;
     int32_t busy = 1;
     int32_t offsetReads = 0;
     int64_t total = -1;

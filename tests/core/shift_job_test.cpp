@@ -266,6 +266,25 @@ TEST(RunShiftJob, CancelKeepsTheBackupWhole) {
               model::ReadFileBytes(dir / "a.img"));
 }
 
+// A cancel that comes before the image is renamed leaves every file as it was. A job with a short
+// control file looks at the busy flag after its scan and again right before the rename.
+TEST(RunShiftJob, ACancelBeforeTheRenameTouchesNothing) {
+    for (int32_t look : {1, 2}) {
+        ScratchDir dir;
+        MakeMixedDisc(dir);
+        auto before = Snapshot(dir);
+        FakeHost host;
+        host.cancelAtLook = look;
+        JobReport report;
+        EXPECT_EQ(ShiftResult::CancelledBeforeRename,
+                  RunShiftJob(host, (dir / "disc.ccd").c_str(), &report))
+            << "cancelled at look " << look;
+        EXPECT_TRUE(IsRefusal(report.result));
+        EXPECT_EQ(before, Snapshot(dir)) << "cancelled at look " << look;
+        EXPECT_EQ(-1, host.total) << "the rewrite started";
+    }
+}
+
 TEST(RunShiftJob, OffsetIsReadAfreshForEveryJob) {
     ScratchDir dir;
     Disc first = MakeMixedDisc(dir, "one");

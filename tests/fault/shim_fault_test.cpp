@@ -275,7 +275,11 @@ TEST(InjectedFaults, AFailedSpeedUpChangesNothing) {
 class CancellingHost : public fault::TestHost {
   public:
     CancellingHost() : TestHost("-30") {}
-    int32_t BusyFlag() override { return 0; }
+    void ShowProgress(int32_t) override { busy_ = 0; }
+    int32_t BusyFlag() override { return busy_; }
+
+  private:
+    int32_t busy_ = 1;
 };
 
 // A cancelled job keeps the image it wrote so far, which is shorter than the room allocated for

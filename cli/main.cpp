@@ -13,6 +13,7 @@
 #include "job_host.h"
 #include "job_preview.h"
 #include "sector.h"
+#include "sector_rewriter.h"
 #include "shift_job.h"
 #include "undo_job.h"
 
@@ -262,6 +263,11 @@ void PrintRefusalOrFailure(const JobReport& r, const char* controlPath) {
             Say("");
             PrintOpenError(stderr, r.imagePath, r.error);
             fputc('\n', stderr);
+            return;
+        case ShiftResult::ImageTooLarge:
+            Say("%s: more than %lld sectors (about 5 TB), more than kestran can shift; nothing "
+                "was changed\n",
+                r.imagePath, static_cast<long long>(MAX_IMAGE_SECTORS));
             return;
         case ShiftResult::BackupExists:
             Say("%s already exists: move it away first\n", r.backupPath);

@@ -126,8 +126,9 @@ RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
     if (size < 0) {
         return {RewriteStatus::ReadFailed, 0, 0, 0, source.LastError()};
     }
-    // Sector numbers stay below END_SENTINEL, so the sentinel is never passed.
-    const int64_t total = Smaller(size / SECTOR_SIZE, END_SENTINEL - 1);
+    // Sector numbers stay below END_SENTINEL, so the sentinel is never passed. The job refuses a
+    // larger image; one that grew past the limit fails at the end, as its size changed.
+    const int64_t total = Smaller(size / SECTOR_SIZE, MAX_IMAGE_SECTORS);
     host.RewriteStarting(total);
     if (total > 0) {
         // A hint: where there is no room, the writes find that out as they would anyway.

@@ -10,6 +10,10 @@
 
 class File;
 
+// The most whole sectors that an image may hold: sector numbers stay below END_SENTINEL and are
+// counted in 32 bits (about 5 TB).
+constexpr int64_t MAX_IMAGE_SECTORS = END_SENTINEL - 1;
+
 // Most sectors that one copy between the files covers; runs end at progress points anyway.
 constexpr int32_t CHUNK_SECTORS = PROGRESS_INTERVAL;
 // Copies go through this buffer where the system cannot copy between the files itself; the

@@ -151,6 +151,10 @@ ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* pla
     if (checked == ShiftResult::Done) {
         checked = CheckImageAndBackup(report, &plan->imageSectors);
     }
+    // Cut silently at the limit, it would lose its end.
+    if (checked == ShiftResult::Done && plan->imageSectors > MAX_IMAGE_SECTORS) {
+        checked = ShiftResult::ImageTooLarge;
+    }
     if (checked != ShiftResult::Done) {
         return End(report, checked);
     }

@@ -23,6 +23,7 @@ enum class ShiftResult {
     PathTooLong,
     NotControlFile,
     ImageMissing,   // `error` says why: not there, a folder, not readable
+    ImageTooLarge,  // more whole sectors than MAX_IMAGE_SECTORS
     BackupExists,   // beside an image at least as long: an earlier job finished
     UnfinishedJob,  // the backup beside a shorter or missing image: an earlier job was stopped
                     // (`sectors` of `totalSectors` in the image; its `error` when it is missing)

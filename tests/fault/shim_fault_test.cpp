@@ -10,6 +10,7 @@
 
 #include "fault_support.h"
 #include "sector.h"
+#include "sector_rewriter.h"
 #include "shift_job.h"
 #include "syscall_shim.h"
 
@@ -314,6 +315,41 @@ TEST(InjectedFaults, ACancelledJobKeepsNoRoomPastItsImage) {
         if (!releaseFails) {
             // Blocks of the image itself, and at most a few for the file system's own records.
             EXPECT_LT(info.st_blocks * 512, static_cast<int64_t>(kept) + 64 * 1024);
+        }
+    }
+}
+
+// The rewriter counts sectors in 32 bits: an image of more whole sectors (about 5 TB) would lose
+// its end, so it is refused before anything is renamed; one of exactly that many is shifted. The
+// image is sparse; room for it is never set aside (the shim fails the preallocation should the
+// job get that far) and the host cancels at the first progress point.
+TEST(InjectedFaults, AnImageTooLargeToCountIsRefused) {
+    for (int64_t sectors : {MAX_IMAGE_SECTORS + 1, MAX_IMAGE_SECTORS}) {
+        SCOPED_TRACE(std::to_string(sectors) + " sectors");
+        Folder folder;
+        fault::WriteText(folder / "disc.ccd", "[TRACK 1]\nMODE=1\nINDEX 1=0\n");
+        fault::WriteText(folder / "disc.img", "");
+        if (truncate((folder / "disc.img").c_str(), sectors * SECTOR_SIZE) != 0) {
+            GTEST_SKIP() << "no sparse file of " << sectors << " sectors here";
+        }
+
+        CancellingHost host;
+        JobReport report;
+        shim::Arm({{Call::Preallocate, 1, Fault::Fail, ENOSPC}}, folder / "disc.img",
+                  folder / "disc.ccd");
+        ShiftResult result = RunShiftJob(host, (folder / "disc.ccd").c_str(), &report);
+        shim::Disarm();
+        struct stat info;
+        ASSERT_EQ(stat((folder / "disc.img").c_str(), &info), 0);
+        if (sectors > MAX_IMAGE_SECTORS) {
+            EXPECT_EQ(result, ShiftResult::ImageTooLarge);
+            EXPECT_TRUE(IsRefusal(result));
+            EXPECT_EQ(info.st_size, sectors * SECTOR_SIZE);
+            EXPECT_EQ(folder.Names(), kDiscOnly);
+        } else {
+            EXPECT_EQ(result, ShiftResult::Cancelled);
+            EXPECT_EQ(report.totalSectors, MAX_IMAGE_SECTORS);
+            EXPECT_EQ(info.st_size, int64_t{PROGRESS_INTERVAL} * SECTOR_SIZE);
         }
     }
 }

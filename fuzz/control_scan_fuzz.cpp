@@ -1,7 +1,8 @@
 // Any bytes as a control file: the scan must stay inside its buffers, close the list with
 // END_SENTINEL and record nothing that the file cannot account for; placed in images of several
 // sizes, a single-session file must keep its boundaries as scanned and a multi-session one must
-// land where the image model's address mapping puts it, or be refused whole.
+// land where the image model's address mapping puts it, or be refused whole. The scan and every
+// placement must agree with the model's own reading of the file.
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "control_model.h"
 #include "control_scan.h"
 #include "disc_layout.h"
 #include "file.h"
@@ -112,6 +114,22 @@ bool ModelSessions(const ControlScan& scan, std::vector<model::Session>* session
     return true;
 }
 
+model::Placement AsPlacement(SessionLayout layout) {
+    switch (layout) {
+        case SessionLayout::SingleSession:
+            return model::Placement::SingleSession;
+        case SessionLayout::GapLeftOut:
+            return model::Placement::GapLeftOut;
+        case SessionLayout::GapStored:
+            return model::Placement::GapStored;
+        case SessionLayout::SizeMismatch:
+            return model::Placement::SizeMismatch;
+        case SessionLayout::Contradictory:
+            break;
+    }
+    return model::Placement::Contradictory;
+}
+
 // Places the scan in images of the sizes that its sessions call for, and of others.
 void CheckPlacement(const uint8_t* data, size_t size) {
     File file;
@@ -143,11 +161,23 @@ void CheckPlacement(const uint8_t* data, size_t size) {
         }
     }
 
+    const model::ControlReading reading =
+        model::ReadControl(std::string(reinterpret_cast<const char*>(data), size));
+    Check(std::vector<int32_t>(scan->boundaries, scan->boundaries + scan->boundaryCount) ==
+              reading.boundaries,
+          "the scan's boundaries differ from the model's reading");
+
     std::unique_ptr<int32_t[]> list(new int32_t[BOUNDARY_LIST_SIZE]);
     std::unique_ptr<TrackTable> tracks(new TrackTable);
     for (int64_t sectors : sizes) {
         SessionLayout layout =
             PlaceInImage(*scan, sectors, *reinterpret_cast<BoundaryList*>(list.get()), *tracks);
+        const model::PlacedReading placed = model::PlaceReading(reading, sectors);
+        Check(AsPlacement(layout) == placed.placement, "placed otherwise than the model places it");
+        Check(!IsPlaced(layout) ||
+                  std::vector<int32_t>(list.get(), list.get() + scan->boundaryCount) ==
+                      placed.boundaries,
+              "boundaries placed otherwise than the model places them");
         if (!IsPlaced(layout)) {
             Check(list[0] == END_SENTINEL && tracks->count == 0, "a refusal placed something");
             continue;

@@ -1,8 +1,9 @@
 // A whole job on a small image in a scratch folder, with the control file, the offset text, the
 // image's length and the state of the folder all taken from the input. After every run the
 // original bytes must be under the image name or the backup name; a finished job must have
-// written the image that the model expects (a multi-session layout placed by the model's address
-// mapping), and a refusal must have left every file as it was.
+// written the image that the model expects (the control file read by the model's own reading,
+// a multi-session layout placed by its address mapping), and a refusal must have left every file
+// as it was.
 //
 // Input: byte 0 = whole sectors, byte 1 = a partial sector's length, byte 2 = flags (below),
 // byte 3 = seed of the image bytes, then the offset text up to the first LF, then the control
@@ -16,9 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "control_scan.h"
-#include "disc_layout.h"
-#include "file.h"
+#include "control_model.h"
 #include "fuzz_folder.h"
 #include "image_model.h"
 #include "job_host.h"
@@ -60,45 +59,23 @@ bool AcceptedShift(const std::string& text, int32_t* shift) {
     return value >= MIN_SHIFT && value <= MAX_SHIFT;
 }
 
-// What the job must do with the control file as it lies on disk, for an image of `sectors` whole
-// sectors: which sectors are audio, or the refusal of its layout. The scan tells single-session
-// files and contradictory tables of contents; the model places the rest.
+// What the job must do with a control file of `bytes`, as the model reads it, for an image of
+// `sectors` whole sectors: which sectors are audio, or the refusal of its layout.
 struct Layout {
     ShiftResult refusal;  // Done when the layout is placed
     std::vector<bool> audio;
 };
 
-Layout ExpectedLayout(const std::string& controlPath, int64_t sectors) {
-    static ControlScan scan;
-    static BoundaryList list;
-    static TrackTable tracks;
-    char buffer[TEXT_BUFFER_SIZE];
-    File control;
-    control.OpenForReading(controlPath.c_str());
-    ScanControlFile(control, buffer, scan);
-    std::vector<int32_t> boundaries(scan.boundaries, scan.boundaries + scan.boundaryCount);
-    const SessionLayout layout = PlaceInImage(scan, sectors, list, tracks);
-    if (layout == SessionLayout::SingleSession) {
-        return {ShiftResult::Done, model::AudioSectors(boundaries, sectors)};
+Layout ExpectedLayout(const std::string& bytes, int64_t sectors) {
+    const model::PlacedReading placed = model::PlaceReading(model::ReadControl(bytes), sectors);
+    switch (placed.placement) {
+        case model::Placement::SizeMismatch:
+            return {ShiftResult::SessionLayoutMismatch, {}};
+        case model::Placement::Contradictory:
+            return {ShiftResult::SessionLayoutInvalid, {}};
+        default:
+            return {ShiftResult::Done, model::AudioSectors(placed.boundaries, sectors)};
     }
-    if (layout == SessionLayout::Contradictory) {
-        return {ShiftResult::SessionLayoutInvalid, {}};
-    }
-    std::vector<model::Session> sessions;
-    for (int32_t k = 1; k <= scan.lastSession; ++k) {
-        sessions.push_back({scan.toc[scan.sessions[k].firstTrack].start, scan.sessions[k].leadOut});
-    }
-    const int64_t last = sessions.back().leadOut;
-    const int64_t withoutGaps = model::SectorWithoutGaps(sessions, last - 1) + 1;
-    if (sectors != withoutGaps && sectors != last) {
-        return {ShiftResult::SessionLayoutMismatch, {}};
-    }
-    std::vector<int32_t> placed;
-    for (int32_t address : boundaries) {
-        placed.push_back(static_cast<int32_t>(
-            sectors == withoutGaps ? model::SectorWithoutGaps(sessions, address) : address));
-    }
-    return {ShiftResult::Done, model::AudioSectors(placed, sectors)};
 }
 
 }  // namespace
@@ -151,7 +128,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               "cannot write backup");
     }
     const std::vector<std::string> namesBefore = fuzzing::FolderNames(folder);
-    const Layout layout = ExpectedLayout(controlPath, sectors);
+    // A control file that is missing or a folder reads as empty.
+    const bool controlWritten = (flags & (kControlIsFolder | kControlMissing)) == 0;
+    const Layout layout = ExpectedLayout(
+        controlWritten ? std::string(reinterpret_cast<const char*>(control), controlSize) : "",
+        sectors);
 
     NullJobHost host(offset.c_str());
     JobReport report;

@@ -67,12 +67,15 @@ static bool HasMinusSign(const char* line, const char* token) {
 // A table-of-contents value: decimal digits, or hexadecimal ones after "0x", that fit 32 bits.
 // Anything else (a sign, other letters, no digits) makes it unreadable.
 static bool ReadTocValue(const char* line, const char* token, int32_t* value) {
+    if (HasMinusSign(line, token)) {
+        return false;
+    }
     int32_t base = 10;
     if (token[0] == '0' && (token[1] == 'x' || token[1] == 'X')) {
         base = 16;
         token += 2;
     }
-    if (*token == '\0' || HasMinusSign(line, token)) {
+    if (*token == '\0') {
         return false;
     }
     int64_t number = 0;

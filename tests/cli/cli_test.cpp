@@ -547,6 +547,21 @@ TEST(Cli, InterruptCancelsAtTheNextProgressPoint) {
     }
 }
 
+// Starts kestran with its output `stream` (1 or 2) going into the pipe `ends`, whose writing end
+// it then closes here; returns the process id.
+pid_t StartCli(std::vector<std::string> args, int stream, int ends[2]) {
+    std::vector<char*> argv = Argv(args);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(ends[1], stream);
+        close(ends[0]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(ends[1]);
+    return pid;
+}
+
 // A Ctrl-C that lands after the last file's job has ended still ends the run as cancelled. The
 // run is held in the write of its last line, on a pipe that the test has filled.
 TEST(Cli, ACancelAsTheLastFileEndsStillExitsCancelled) {
@@ -559,16 +574,7 @@ TEST(Cli, ACancelAsTheLastFileEndsStillExitsCancelled) {
     while (write(out[1], filler.data(), filler.size()) > 0) {
     }
     fcntl(out[1], F_SETFL, 0);
-    std::vector<std::string> args = {dir / "disc.ccd"};
-    std::vector<char*> argv = Argv(args);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
+    pid_t pid = StartCli({dir / "disc.ccd"}, 1, out);
     // The job has ended once the process sleeps with the backup made: only the write is left.
     bool held = false;
     for (int i = 0; i < 500 && !held; ++i) {
@@ -782,16 +788,7 @@ TEST(Cli, InterruptDuringTheControlFileScanChangesNothing) {
 
     int err[2];
     ASSERT_EQ(0, pipe(err));
-    std::vector<std::string> args = {dir / "disc.ccd", dir / "next.ccd"};
-    std::vector<char*> argv = Argv(args);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(err[1], 2);
-        close(err[0]);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(err[1]);
+    pid_t pid = StartCli({dir / "disc.ccd", dir / "next.ccd"}, 2, err);
     bool sent = false;
     for (int i = 0; i < 60000 && !sent; ++i) {
         if (HasOpen(pid, dir / "disc.ccd")) {

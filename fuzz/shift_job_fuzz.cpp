@@ -151,10 +151,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ShiftResult expected = ShiftResult::Done;
     if (!AcceptedShift(offset, &shift)) {
         expected = ShiftResult::OffsetOutOfRange;
+    } else if (backupPresent) {
+        // The backup holds no whole sector, so no image beside it is shorter: only a missing one
+        // makes it what an unfinished job leaves.
+        expected = imagePresent ? ShiftResult::BackupExists : ShiftResult::UnfinishedJob;
     } else if (!imagePresent) {
         expected = ShiftResult::ImageMissing;
-    } else if (backupPresent) {
-        expected = ShiftResult::BackupExists;
     } else {
         expected = layout.refusal;
     }

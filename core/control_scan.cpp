@@ -33,12 +33,17 @@ static bool IsTokenByte(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-int32_t SplitTokens(char* line, char** table) {
+int32_t SplitTokens(char* line, char** table, bool* minus) {
     int32_t count = 0;
     bool inToken = false;
+    char before = '\0';  // the byte before `p` as the line had it
     for (char* p = line; *p != '\0'; ++p) {
-        if (IsTokenByte(*p)) {
+        char byte = *p;
+        if (IsTokenByte(byte)) {
             if (!inToken && count < TOKEN_TABLE_SIZE) {
+                if (minus != nullptr) {
+                    minus[count] = before == '-';
+                }
                 table[count++] = p;
             }
             inToken = true;
@@ -48,6 +53,7 @@ int32_t SplitTokens(char* line, char** table) {
             }
             inToken = false;
         }
+        before = byte;
     }
     return count;
 }
@@ -59,15 +65,10 @@ static int32_t SectorValue(const char* token) {
     return value;
 }
 
-// A minus sign separates tokens, so a value's sign shows only in the byte before it.
-static bool HasMinusSign(const char* line, const char* token) {
-    return token > line && token[-1] == '-';
-}
-
 // A table-of-contents value: decimal digits, or hexadecimal ones after "0x", that fit 32 bits.
-// Anything else (a sign, other letters, no digits) makes it unreadable.
-static bool ReadTocValue(const char* line, const char* token, int32_t* value) {
-    if (HasMinusSign(line, token)) {
+// Anything else (a minus sign before it, other letters, no digits) makes it unreadable.
+static bool ReadTocValue(const char* token, bool minus, int32_t* value) {
+    if (minus) {
         return false;
     }
     int32_t base = 10;
@@ -128,12 +129,12 @@ static Section SectionNamed(const char* name) {
     return CompareNoCase(name, "Disc") == 0 ? Section::Disc : Section::Other;
 }
 
-static void ReadEntryValue(const char* line, char** token, int32_t tokens, EntryValues& entry) {
+static void ReadEntryValue(char** token, const bool* minus, int32_t tokens, EntryValues& entry) {
     static const char* const kKeys[] = {"Session", "Point", "ADR", "PMin", "PLBA"};
     int32_t* const fields[] = {&entry.session, &entry.point, &entry.adr, &entry.pMin, &entry.pLba};
     for (int32_t i = 0; i < 5; ++i) {
         if (CompareNoCase(token[0], kKeys[i]) == 0) {
-            if (tokens < 2 || !ReadTocValue(line, token[1], fields[i])) {
+            if (tokens < 2 || !ReadTocValue(token[1], minus[1], fields[i])) {
                 entry.unreadable = true;
             }
             return;
@@ -209,6 +210,7 @@ static const EntryValues kNoEntryValues = {NOT_GIVEN, NOT_GIVEN, NOT_GIVEN,
 
 void ScanControlFile(File& file, char* buffer, ControlScan& scan, JobHost* host) {
     char* token[TOKEN_TABLE_SIZE];
+    bool minus[TOKEN_TABLE_SIZE];
     int32_t mode = -1;
     int32_t& count = scan.boundaryCount;
     BoundaryList& list = scan.boundaries;
@@ -226,7 +228,7 @@ void ScanControlFile(File& file, char* buffer, ControlScan& scan, JobHost* host)
             break;
         }
         bool head = IsSectionHead(buffer);
-        int32_t tokens = SplitTokens(buffer, token);
+        int32_t tokens = SplitTokens(buffer, token, minus);
         if (tokens == 0) {
             continue;
         }
@@ -241,9 +243,9 @@ void ScanControlFile(File& file, char* buffer, ControlScan& scan, JobHost* host)
             entry = kNoEntryValues;
             scan.hasEntries = scan.hasEntries || section == Section::Entry;
         } else if (section == Section::Entry) {
-            ReadEntryValue(buffer, token, tokens, entry);
+            ReadEntryValue(token, minus, tokens, entry);
         } else if (section == Section::Disc && CompareNoCase(token[0], "Sessions") == 0) {
-            if (tokens < 2 || !ReadTocValue(buffer, token[1], &scan.declaredSessions)) {
+            if (tokens < 2 || !ReadTocValue(token[1], minus[1], &scan.declaredSessions)) {
                 scan.declaredSessions = 0;
             }
         }
@@ -272,7 +274,7 @@ void ScanControlFile(File& file, char* buffer, ControlScan& scan, JobHost* host)
             if (tokens >= 3 && track != nullptr) {
                 int32_t sector = SectorValue(token[2]);
                 int32_t index = SectorValue(token[1]);
-                scan.negativeIndex = scan.negativeIndex || HasMinusSign(buffer, token[2]);
+                scan.negativeIndex = scan.negativeIndex || minus[2];
                 trackIndexed = true;
                 if (index == 0 && track->index0 == NOT_GIVEN) {
                     track->index0 = sector;

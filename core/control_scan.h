@@ -74,8 +74,9 @@ struct ControlScan {
 int32_t ReadControlLine(File& file, char* buffer);
 
 // Cuts the line in place into runs of ASCII letters and digits; fills `table` with their
-// positions, at most TOKEN_TABLE_SIZE of them. Returns how many it holds.
-int32_t SplitTokens(char* line, char** table);
+// positions, at most TOKEN_TABLE_SIZE of them, and `minus` (when given) with whether each comes
+// right after a minus sign, which the cut may overwrite. Returns how many it holds.
+int32_t SplitTokens(char* line, char** table, bool* minus = nullptr);
 
 // Reads the control file from its start to its end through `buffer` and fills `scan`. The
 // boundaries are the sector numbers where audio regions (even entries) and data regions (odd

@@ -213,21 +213,25 @@ TEST(SplitTokens, CutsInPlaceAndNeverFillsMoreThanTheTable) {
     struct Case {
         std::string line;
         std::vector<std::string> tokens;
+        std::vector<bool> minus;  // right after a minus sign, even one that the cut overwrote
     };
     const Case cases[] = {
-        {"[TRACK 2]", {"TRACK", "2"}},
-        {"MODE=0", {"MODE", "0"}},
-        {"INDEX 1=300", {"INDEX", "1", "300"}},
-        {"Name=abc-1", {"Name", "abc", "1"}},
-        {"  ==  ", {}},
+        {"[TRACK 2]", {"TRACK", "2"}, {false, false}},
+        {"MODE=0", {"MODE", "0"}, {false, false}},
+        {"INDEX 1=300", {"INDEX", "1", "300"}, {false, false, false}},
+        {"Name=abc-1", {"Name", "abc", "1"}, {false, false, true}},
+        {"PLBA=-150 -x", {"PLBA", "150", "x"}, {false, true, true}},
+        {"  ==  ", {}, {}},
     };
     for (const auto& c : cases) {
         std::string line = c.line;
         char* table[TOKEN_TABLE_SIZE + 1];
-        int32_t count = SplitTokens(&line[0], table);
+        bool minus[TOKEN_TABLE_SIZE];
+        int32_t count = SplitTokens(&line[0], table, minus);
         ASSERT_EQ(c.tokens.size(), static_cast<size_t>(count)) << c.line;
         for (int32_t i = 0; i < count; ++i) {
             EXPECT_EQ(c.tokens[i], table[i]);
+            EXPECT_EQ(c.minus[i], minus[i]) << c.line << " token " << i;
         }
     }
     std::string many;

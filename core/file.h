@@ -40,16 +40,24 @@ class File {
     // file), or COPY_READ_FAILED / COPY_WRITE_FAILED with `LastError()` of that side set.
     int64_t CopyRange(File& target, int64_t sourceOffset, int64_t size, uint8_t* scratch,
                       int32_t scratchSize);
+    // CopyRange for bytes that keep their offset: `target`'s position must be `offset`. Where the
+    // file system can, the target shares the whole blocks among them with this file instead of
+    // holding a copy of its own. Returns what CopyRange returns.
+    int64_t CopyAtSameOffset(File& target, int64_t offset, int64_t size, uint8_t* scratch,
+                             int32_t scratchSize);
+    // False once copies at the same offset from this file are known to hold copies of their own:
+    // room set aside for them ahead of the copy is then not wasted.
+    bool MayShareBlocks() const;
 
     // Gives this new file the permission bits of `original`, and its owner and group where the
     // process may set them. False when the bits could not be set; nothing to do where the
     // platform has no such bits.
     bool TakeAccessOf(File& original);
 
-    // Allocates disk space for the first `size` bytes ahead of writing them, without changing
-    // the file's size, so that writes need not find room block by block. Only a hint: false
-    // where the system does not offer it, and the writes then find out whether room is left.
-    bool Preallocate(int64_t size);
+    // Allocates disk space for `size` bytes from `offset` on ahead of writing them, without
+    // changing the file's size, so that writes need not find room block by block. Only a hint:
+    // false where the system does not offer it, and the writes then find out whether room is left.
+    bool Preallocate(int64_t offset, int64_t size);
     // Frees the space allocated past the end of what was written.
     bool ReleasePreallocation();
 
@@ -62,6 +70,10 @@ class File {
     // The pipe that copies splice through, made at the first copy, closed with the file.
     int pipe_[2] = {-1, -1};
     bool spliceOffered_ = true;
+    // How CopyAtSameOffset goes: by copy_file_range until that is seen to copy rather than share
+    // (a splice through the pipe copies faster) or is declined, then as CopyRange.
+    enum class Sharing : int8_t { Untried, Shares, Copies };
+    Sharing sharing_ = Sharing::Untried;
 #endif
 };
 

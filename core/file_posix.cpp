@@ -1,7 +1,10 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -87,6 +90,7 @@ bool File::Close() {
     }
     ClosePipe(pipe_);
     spliceOffered_ = true;
+    sharing_ = Sharing::Untried;
     int result = close(Descriptor(handle_));
     handle_ = -1;
     if (result != 0 && errno != EINTR) {
@@ -281,9 +285,122 @@ bool File::TakeAccessOf(File& original) {
     return true;
 }
 
-bool File::Preallocate(int64_t size) {
+// Where copy_file_range fails rather than declines, only these codes are the target's for sure.
+static bool IsTargetFull(int code) {
+    return code == ENOSPC || code == EDQUOT || code == EFBIG;
+}
+
+// Copies [from + *done, from + size) of `in` to the same offsets of `out`. The kernel shares the
+// blocks where the file system can and copies them itself elsewhere.
+static Copied CopyFileRange(int in, int out, int64_t from, int64_t size, int64_t* done, int* code) {
+    while (*done < size) {
+        loff_t inOffset = from + *done;
+        loff_t outOffset = inOffset;
+        ssize_t n =
+            copy_file_range(in, &inOffset, out, &outOffset, static_cast<size_t>(size - *done), 0);
+        if (n > 0) {
+            *done += n;
+            continue;
+        }
+        if (n == 0) {
+            return Copied::End;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        *code = errno;
+        return IsDeclined(errno)     ? Copied::Declined
+               : IsTargetFull(errno) ? Copied::WriteFailed
+                                     : Copied::ReadFailed;
+    }
+    return Copied::All;
+}
+
+// Blocks are shared only at offsets that are multiples of the file system's block size. The
+// preferred I/O size is a whole number of blocks; 4 KiB where it is not plausibly one.
+static int64_t ShareUnit(int fd) {
+    struct stat info;
+    if (fstat(fd, &info) != 0 || info.st_blksize < 4096 || info.st_blksize > (1 << 20) ||
+        (info.st_blksize & (info.st_blksize - 1)) != 0) {
+        return 4096;
+    }
+    return info.st_blksize;
+}
+
+// Whether the first blocks of `fd` in [offset, offset + size) are shared with another file; false
+// where nothing is allocated there yet. Where the file system cannot tell, the kernel may still do
+// better than a copy (a server copies for an NFS or SMB client), so that counts as shared.
+static bool FindSharing(int fd, int64_t offset, int64_t size, bool* shared) {
+    alignas(fiemap) uint8_t query[sizeof(fiemap) + sizeof(fiemap_extent)] = {};
+    fiemap* map = reinterpret_cast<fiemap*>(query);
+    map->fm_start = static_cast<uint64_t>(offset);
+    map->fm_length = static_cast<uint64_t>(size);
+    map->fm_extent_count = 1;
+    if (ioctl(fd, FS_IOC_FIEMAP, map) != 0) {
+        *shared = true;
+        return true;
+    }
+    *shared = (map->fm_extents[0].fe_flags & FIEMAP_EXTENT_SHARED) != 0;
+    return map->fm_mapped_extents > 0;
+}
+
+int64_t File::CopyAtSameOffset(File& target, int64_t offset, int64_t size, uint8_t* scratch,
+                               int32_t scratchSize) {
+    if (handle_ < 0 || target.handle_ < 0 || sharing_ == Sharing::Copies) {
+        return CopyRange(target, offset, size, scratch, scratchSize);
+    }
+    const int out = Descriptor(target.handle_);
+    const int64_t unit = ShareUnit(out);
+    const int64_t first = (offset + unit - 1) / unit * unit;
+    const int64_t last = (offset + size) / unit * unit;
+    if (last <= first) {
+        return CopyRange(target, offset, size, scratch, scratchSize);
+    }
+    // The part before the first whole block goes as any copy, to the target's position.
+    int64_t head = CopyRange(target, offset, first - offset, scratch, scratchSize);
+    if (head != first - offset) {
+        return head;
+    }
+    int64_t done = 0;
+    int code = 0;
+    switch (CopyFileRange(Descriptor(handle_), out, first, last - first, &done, &code)) {
+        case Copied::ReadFailed:
+            lastError_ = code;
+            return COPY_READ_FAILED;
+        case Copied::WriteFailed:
+            target.lastError_ = code;
+            return COPY_WRITE_FAILED;
+        case Copied::Declined:
+            sharing_ = Sharing::Copies;
+            break;
+        case Copied::All:
+        case Copied::End: {
+            bool shared = false;
+            if (sharing_ == Sharing::Untried && done > 0 &&
+                FindSharing(out, first, done, &shared)) {
+                sharing_ = shared ? Sharing::Shares : Sharing::Copies;
+            }
+            break;
+        }
+    }
+    // copy_file_range left the position where it was. The rest (the part after the last whole
+    // block, or all that copy_file_range did not do) goes as any copy, and finds the end itself.
+    if (lseek(out, first + done, SEEK_SET) < 0) {
+        target.lastError_ = errno;
+        return COPY_WRITE_FAILED;
+    }
+    int64_t rest =
+        CopyRange(target, first + done, offset + size - first - done, scratch, scratchSize);
+    return rest < 0 ? rest : first - offset + done + rest;
+}
+
+bool File::MayShareBlocks() const {
+    return sharing_ != Sharing::Copies;
+}
+
+bool File::Preallocate(int64_t offset, int64_t size) {
     // Past the end of the file, so that its size still says how much was written.
-    if (handle_ < 0 || fallocate(Descriptor(handle_), FALLOC_FL_KEEP_SIZE, 0, size) != 0) {
+    if (handle_ < 0 || fallocate(Descriptor(handle_), FALLOC_FL_KEEP_SIZE, offset, size) != 0) {
         lastError_ = handle_ < 0 ? EBADF : errno;
         return false;
     }

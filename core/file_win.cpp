@@ -131,7 +131,16 @@ bool File::TakeAccessOf(File&) {
     return true;
 }
 
-bool File::Preallocate(int64_t) {
+int64_t File::CopyAtSameOffset(File& target, int64_t offset, int64_t size, uint8_t* scratch,
+                               int32_t scratchSize) {
+    return CopyRange(target, offset, size, scratch, scratchSize);
+}
+
+bool File::MayShareBlocks() const {
+    return false;
+}
+
+bool File::Preallocate(int64_t, int64_t) {
     return false;
 }
 

@@ -28,8 +28,13 @@ class Rewriter {
     int32_t error = 0;
     int32_t audioRegions = 0;
 
-    // Data sectors [from, to): unchanged, after the open region ends before them.
-    bool Data(int64_t from, int64_t to) { return CloseRegion() && Copy(from, to - from); }
+    // Data sectors [from, to): unchanged, at the same place, after the open region ends before
+    // them. Where the file system can, the two images share these blocks.
+    bool Data(int64_t from, int64_t to) {
+        return CloseRegion() &&
+               Judge(to - from, source_.CopyAtSameOffset(target_, from, to - from, work_.bytes,
+                                                         sizeof(work_.bytes)));
+    }
 
     // Audio sectors [from, to), in the region open since `regionStart_` or opening at `from`.
     bool Audio(int64_t from, int64_t to) {
@@ -65,10 +70,12 @@ class Rewriter {
 
   private:
     bool Copy(int64_t from, int64_t size) {
-        if (size == 0) {
-            return true;
-        }
-        int64_t copied = source_.CopyRange(target_, from, size, work_.bytes, sizeof(work_.bytes));
+        return size == 0 || Judge(size, source_.CopyRange(target_, from, size, work_.bytes,
+                                                          sizeof(work_.bytes)));
+    }
+
+    // Judges what a copy of `size` bytes returned.
+    bool Judge(int64_t size, int64_t copied) {
         if (copied == COPY_WRITE_FAILED) {
             return Fail(RewriteStatus::WriteFailed, target_.LastError());
         }
@@ -130,13 +137,10 @@ RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
     // larger image; one that grew past the limit fails at the end, as its size changed.
     const int64_t total = Smaller(size / SECTOR_SIZE, MAX_IMAGE_SECTORS);
     host.RewriteStarting(total);
-    if (total > 0) {
-        // A hint: where there is no room, the writes find that out as they would anyway.
-        target.Preallocate(total * SECTOR_SIZE);
-    }
 
     int64_t i = 0;
     int32_t k = 0;
+    int32_t preallocatedRun = -1;
     bool cancelled = false;
     while (i < total) {
         // At most one boundary is passed per sector.
@@ -151,6 +155,12 @@ RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
             Smaller(Smaller(nextBoundary, nextProgress), Smaller(total, i + chunkSectors));
         int64_t from = i * SECTOR_SIZE;
         int64_t to = runEnd * SECTOR_SIZE;
+        if (k != preallocatedRun && (audio || !source.MayShareBlocks())) {
+            // Room for the rest of the run, ahead of its writes; only a hint. None for data that
+            // may share its blocks with the source, which would take no room of its own.
+            target.Preallocate(from, (Smaller(nextBoundary, total) - i) * SECTOR_SIZE);
+            preallocatedRun = k;
+        }
         if (!(audio ? rewriter.Audio(from, to) : rewriter.Data(from, to))) {
             break;
         }

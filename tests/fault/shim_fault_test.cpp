@@ -1,7 +1,8 @@
 // Faults that the operating system cannot be made to give on cue: an I/O error on the nth read,
-// splice, write or close of a job, interrupted calls and short transfers, splicing that the
-// system declines. Failures must put the original back under the image name; interruptions,
-// short transfers and a declined splice or preallocation must change nothing in the result.
+// splice, copy_file_range, write or close of a job, interrupted calls and short transfers,
+// splicing or copy_file_range that the system declines. Failures must put the original back under
+// the image name; interruptions, short transfers and a declined splice or preallocation must change
+// nothing in the result.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -25,13 +26,22 @@ using shim::Fault;
 const std::vector<std::string> kDiscOnly = {"disc.ccd", "disc.img"};
 const std::vector<std::string> kDiscAndBackup = {"disc.ccd", "disc.img", "disc.old"};
 
-// Data, audio, data, audio, a partial sector, written as disc.ccd and disc.img: every kind of
-// call happens a few times.
-Disc PlaceTestDisc(const Folder& folder) {
-    Disc disc = fault::MakeDisc({{false, 40}, {true, 200}, {false, 30}, {true, 90}}, 61, 500);
+// Data, audio, data, audio, a partial sector: every kind of call happens a few times.
+const std::vector<fault::Run> kTestRuns = {{false, 40}, {true, 200}, {false, 30}, {true, 90}};
+// Data runs that end at progress points and between them: five copies at the same offset.
+const std::vector<fault::Run> kDataRuns = {
+    {false, 1100}, {true, 60}, {false, 40}, {true, 30}, {false, 1000}};
+
+// Writes a disc of `runs` as disc.ccd and disc.img.
+Disc PlaceTestDisc(const Folder& folder, const std::vector<fault::Run>& runs = kTestRuns) {
+    Disc disc = fault::MakeDisc(runs, 61, 500);
     fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
     return disc;
 }
+
+// As where the file system shares blocks or cannot tell: copy_file_range then carries the whole
+// blocks of every data run. (Where it is seen to copy, as on ext4, it carries only the first.)
+const shim::Injection kSharing = {Call::ShareProbe, 1, Fault::Fail, EOPNOTSUPP};
 
 struct JobRun {
     ShiftResult result;
@@ -60,6 +70,10 @@ const char* Name(Call call) {
             return "splice to the target";
         case Call::Write:
             return "target write";
+        case Call::CopyRange:
+            return "copy_file_range";
+        case Call::ShareProbe:
+            return "FIEMAP";
         case Call::PipeResize:
             return "F_SETPIPE_SZ";
         case Call::Preallocate:
@@ -81,11 +95,13 @@ const char* Name(Call call) {
     }
 }
 
-// How many calls of each kind a clean job makes on this disc.
-int CleanCalls(Call call, const char* offset = "-30") {
+// How many calls of a kind a job with `offset` makes on a disc of `runs` with `injections`.
+int CleanCalls(Call call, const char* offset = "-30",
+               const std::vector<fault::Run>& runs = kTestRuns,
+               const std::vector<shim::Injection>& injections = {}) {
     Folder folder;
-    Disc disc = PlaceTestDisc(folder);
-    JobWith(folder, {}, offset);
+    Disc disc = PlaceTestDisc(folder, runs);
+    JobWith(folder, injections, offset);
     return shim::Calls(call);
 }
 
@@ -145,7 +161,8 @@ TEST(InjectedFaults, InterruptedAndShortCallsGiveTheSameImage) {
     const Case cases[] = {
         {Call::Read, Fault::Interrupt, 2},        {Call::SpliceIn, Fault::Interrupt, 3},
         {Call::SpliceOut, Fault::Interrupt, 2},   {Call::Write, Fault::Interrupt, 2},
-        {Call::Close, Fault::Interrupt, 1},       {Call::Read, Fault::Short, 1},
+        {Call::Close, Fault::Interrupt, 1},       {Call::CopyRange, Fault::Interrupt, 1},
+        {Call::CopyRange, Fault::Short, 1},       {Call::Read, Fault::Short, 1},
         {Call::SpliceIn, Fault::Short, 1},        {Call::SpliceOut, Fault::Short, 1},
         {Call::Write, Fault::Short, 1},           {Call::ControlRead, Fault::Short, 1},
         {Call::ControlRead, Fault::Interrupt, 2}, {Call::Read, Fault::Interrupt, 2, true},
@@ -248,6 +265,92 @@ TEST(InjectedFaults, AFailedCallOfThePlainCopyPutsTheImageBack) {
     }
 }
 
+// copy_file_range failing at its first, a middle or its last call, after sharing or copying some
+// of a data run: the job fails, and the original is back whichever side the error belongs to.
+// So too when it was declined and the splicing that took over fails.
+TEST(InjectedFaults, AFailedCopyFileRangePutsTheImageBack) {
+    const int calls = CleanCalls(Call::CopyRange, "-30", kDataRuns, {kSharing});
+    ASSERT_GE(calls, 5);
+    const shim::Injection declined = {Call::CopyRange, 2, Fault::Fail, EXDEV};
+    const int splices = CleanCalls(Call::SpliceOut, "-30", kDataRuns, {kSharing, declined});
+    struct Case {
+        std::vector<shim::Injection> injections;
+        int error;
+        ShiftResult expected;
+    };
+    std::vector<Case> cases;
+    for (int nth : std::set<int>{1, (calls + 1) / 2, calls}) {
+        cases.push_back({{{Call::CopyRange, nth, Fault::Fail, EIO}}, EIO, ShiftResult::ReadFailed});
+        cases.push_back(
+            {{{Call::CopyRange, nth, Fault::Fail, ENOSPC}}, ENOSPC, ShiftResult::WriteFailed});
+    }
+    cases.push_back(
+        {{{Call::CopyRange, calls, Fault::Fail, EDQUOT}}, EDQUOT, ShiftResult::WriteFailed});
+    // Where faults of a kind overlap, the first one listed is given.
+    cases.push_back(
+        {{{Call::CopyRange, 3, Fault::Fail, EIO}, {Call::CopyRange, 1, Fault::Short, 0}},
+         EIO,
+         ShiftResult::ReadFailed});
+    cases.push_back({{{Call::SpliceOut, splices, Fault::Fail, ENOSPC}, declined},
+                     ENOSPC,
+                     ShiftResult::WriteFailed});
+    for (Case& c : cases) {
+        const shim::Injection failure = c.injections.front();
+        SCOPED_TRACE(std::string(Name(failure.call)) + " " + std::to_string(failure.nth) + " of " +
+                     std::to_string(failure.call == Call::CopyRange ? calls : splices) +
+                     " fails with " + strerror(c.error) + ", with " +
+                     std::to_string(c.injections.size() - 1) + " other fault(s)");
+        Folder folder;
+        Disc disc = PlaceTestDisc(folder, kDataRuns);
+
+        c.injections.push_back(kSharing);
+        JobRun run = JobWith(folder, c.injections);
+        // The probe that follows a successful copy_file_range may not come.
+        EXPECT_TRUE(shim::Delivered(failure.call));
+        EXPECT_EQ(run.result, c.expected);
+        EXPECT_EQ(run.report.error, c.error);
+        EXPECT_TRUE(run.report.restored);
+        EXPECT_TRUE(fault::Contents(folder / "disc.img") == disc.image);
+        EXPECT_EQ(folder.Names(), kDiscOnly);
+    }
+}
+
+// copy_file_range interrupted, moving a third at a time, or declined at its first, a middle or its
+// last call: the same image. A decline is final: the pipe carries the rest of the job.
+TEST(InjectedFaults, CopyFileRangeInterruptedShortOrDeclinedGivesTheSameImage) {
+    const int calls = CleanCalls(Call::CopyRange, "-30", kDataRuns, {kSharing});
+    ASSERT_GE(calls, 5);
+    struct Case {
+        Fault fault;
+        int error;
+    };
+    const Case cases[] = {{Fault::Interrupt, 0},    {Fault::Short, 0},     {Fault::Fail, ENOSYS},
+                          {Fault::Fail, EXDEV},     {Fault::Fail, EINVAL}, {Fault::Fail, EPERM},
+                          {Fault::Fail, EOPNOTSUPP}};
+    for (const Case& c : cases) {
+        for (int nth : std::set<int>{1, (calls + 1) / 2, calls}) {
+            SCOPED_TRACE("copy_file_range " + std::to_string(nth) + " of " + std::to_string(calls) +
+                         (c.fault == Fault::Fail    ? std::string(" declined: ") + strerror(c.error)
+                          : c.fault == Fault::Short ? " on moves a third"
+                                                    : " interrupted"));
+            Folder folder;
+            Disc disc = PlaceTestDisc(folder, kDataRuns);
+
+            JobRun run = JobWith(folder, {kSharing, {Call::CopyRange, nth, c.fault, c.error}});
+            EXPECT_TRUE(shim::Delivered(Call::CopyRange));
+            EXPECT_EQ(run.result, ShiftResult::Done);
+            EXPECT_TRUE(fault::Contents(folder / "disc.img") == fault::Expected(disc, -30));
+            EXPECT_TRUE(fault::Contents(folder / "disc.old") == disc.image);
+            if (c.fault == Fault::Fail) {
+                EXPECT_EQ(shim::Calls(Call::CopyRange), nth);
+            }
+            if (c.fault == Fault::Interrupt) {
+                EXPECT_EQ(shim::Calls(Call::CopyRange), calls + 1);
+            }
+        }
+    }
+}
+
 // Preallocating the image and enlarging the pipe are for speed: without them the job writes the
 // same image (through a pipe of the system's default size, in more steps).
 TEST(InjectedFaults, AFailedSpeedUpChangesNothing) {
@@ -256,8 +359,10 @@ TEST(InjectedFaults, AFailedSpeedUpChangesNothing) {
         int error;
     };
     const Case cases[] = {
-        {Call::Preallocate, EOPNOTSUPP}, {Call::Preallocate, ENOSPC}, {Call::Preallocate, EIO},
-        {Call::PipeResize, EPERM},       {Call::PipeResize, EBUSY},
+        {Call::Preallocate, EOPNOTSUPP}, {Call::Preallocate, ENOSPC},
+        {Call::Preallocate, EIO},        {Call::PipeResize, EPERM},
+        {Call::PipeResize, EBUSY},       {Call::ShareProbe, EOPNOTSUPP},
+        {Call::ShareProbe, EIO},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(Name(c.call)) + " fails with " + strerror(c.error));
@@ -287,18 +392,26 @@ class CancellingHost : public fault::TestHost {
 // the whole image ahead of the writes: that room must be given back, and failing to give it back
 // must not change the image.
 TEST(InjectedFaults, ACancelledJobKeepsNoRoomPastItsImage) {
-    for (bool releaseFails : {false, true}) {
-        SCOPED_TRACE(releaseFails ? "ftruncate fails" : "ftruncate works");
+    struct Case {
+        const char* name;
+        std::vector<fault::Run> runs;
+        std::vector<shim::Injection> injections;
+    };
+    const Case cases[] = {
+        {"cut in audio", {{false, 100}, {true, 1900}}, {}},
+        {"cut in audio, ftruncate fails",
+         {{false, 100}, {true, 1900}},
+         {{Call::Release, 1, Fault::Fail, EIO}}},
+        {"cut in data that copy_file_range carries", {{false, 1900}, {true, 100}}, {kSharing}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Folder folder;
-        Disc disc = fault::MakeDisc({{false, 100}, {true, 1900}}, 5);
+        Disc disc = fault::MakeDisc(c.runs, 5);
         fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
 
         CancellingHost host;
-        std::vector<shim::Injection> injections;
-        if (releaseFails) {
-            injections.push_back({Call::Release, 1, Fault::Fail, EIO});
-        }
-        shim::Arm(injections, folder / "disc.img", folder / "disc.ccd");
+        shim::Arm(c.injections, folder / "disc.img", folder / "disc.ccd");
         ShiftResult result = RunShiftJob(host, (folder / "disc.ccd").c_str(), nullptr);
         shim::Disarm();
         EXPECT_TRUE(shim::Delivered());
@@ -312,7 +425,7 @@ TEST(InjectedFaults, ACancelledJobKeepsNoRoomPastItsImage) {
         EXPECT_TRUE(fault::Contents(folder / "disc.old") == disc.image);
         struct stat info;
         ASSERT_EQ(stat((folder / "disc.img").c_str(), &info), 0);
-        if (!releaseFails) {
+        if (c.injections.empty() || c.injections[0].call != Call::Release) {
             // Blocks of the image itself, and at most a few for the file system's own records.
             EXPECT_LT(info.st_blocks * 512, static_cast<int64_t>(kept) + 64 * 1024);
         }

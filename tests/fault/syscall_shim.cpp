@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,6 +21,9 @@ int __real_fallocate64(int fd, int mode, off64_t offset, off64_t length);
 int __real_ftruncate64(int fd, off64_t length);
 ssize_t __real_splice(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t count,
                       unsigned int flags);
+ssize_t __real_copy_file_range(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t count,
+                               unsigned int flags);
+int __real_ioctl(int fd, unsigned long request, ...);
 int __real_close(int fd);
 int __real_open64(const char* path, int flags, ...);
 int __real_rename(const char* from, const char* to);
@@ -140,8 +145,12 @@ int Calls(Call call) {
 }
 
 bool Delivered() {
+    return Delivered(Call::Count);
+}
+
+bool Delivered(Call call) {
     for (int i = 0; i < state.planned; ++i) {
-        if (!state.delivered[i]) {
+        if (!state.delivered[i] && (call == Call::Count || state.injections[i].call == call)) {
             return false;
         }
     }
@@ -211,6 +220,30 @@ extern "C" ssize_t __wrap_splice(int in, loff_t* inOffset, int out, loff_t* outO
         return -1;
     }
     return __real_splice(in, inOffset, out, outOffset, count, flags);
+}
+
+extern "C" ssize_t __wrap_copy_file_range(int in, loff_t* inOffset, int out, loff_t* outOffset,
+                                          size_t count, unsigned int flags) {
+    Call call = shim::state.armed && shim::SameFile(in, shim::state.source) && shim::IsTarget(out)
+                    ? Call::CopyRange
+                    : Call::Count;
+    if (!shim::Transfer(call, &count)) {
+        return -1;
+    }
+    return __real_copy_file_range(in, inOffset, out, outOffset, count, flags);
+}
+
+// ioctl() is variadic; every request that the job makes takes one pointer.
+extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
+    va_list list;
+    va_start(list, request);
+    void* argument = va_arg(list, void*);
+    va_end(list);
+    if (shim::state.armed && request == FS_IOC_FIEMAP && shim::IsTarget(fd) &&
+        shim::Decide(Call::ShareProbe) == Action::Fail) {
+        return -1;
+    }
+    return __real_ioctl(fd, request, argument);
 }
 
 // fcntl() is variadic; every command that the job uses takes one argument word or none.

@@ -1,6 +1,6 @@
 // Fails chosen system calls of a job on cue, where the operating system cannot be made to: the
-// test executable is linked with --wrap for read, pread64, write, splice, fcntl64, fallocate64,
-// ftruncate64, close, open64, rename, syscall (renameat2) and unlink.
+// test executable is linked with --wrap for read, pread64, write, splice, copy_file_range, ioctl,
+// fcntl64, fallocate64, ftruncate64, close, open64, rename, syscall (renameat2) and unlink.
 #pragma once
 
 #include <sys/types.h>
@@ -16,6 +16,8 @@ enum class Call {
     SpliceIn,      // splice from the source into a pipe
     SpliceOut,     // splice from a pipe into the new image
     Write,         // write to the new image
+    CopyRange,     // copy_file_range from the source to the new image
+    ShareProbe,    // ioctl(FS_IOC_FIEMAP) on the new image
     PipeResize,    // fcntl(F_SETPIPE_SZ) on any pipe
     Preallocate,   // fallocate on the new image
     Release,       // ftruncate of the new image
@@ -51,7 +53,8 @@ void Before(Call call, std::function<void()> action);
 
 // Matching calls seen since Arm, of each kind.
 int Calls(Call call);
-// True once every planned fault has been delivered.
+// True once every planned fault has been delivered; or every one of kind `call`.
 bool Delivered();
+bool Delivered(Call call);
 
 }  // namespace shim

@@ -1,8 +1,10 @@
 #include "sector_rewriter.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -25,11 +27,30 @@ struct RewriteRun {
     Bytes target;
 };
 
+// Writes `bytes` leaving a hole wherever a 4 KiB block of them is all zeros.
+void WriteSparse(const std::string& path, const Bytes& bytes) {
+    const size_t kBlock = 4096;
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    for (size_t at = 0; at < bytes.size(); at += kBlock) {
+        size_t n = std::min(kBlock, bytes.size() - at);
+        if (std::any_of(bytes.begin() + at, bytes.begin() + at + n, [](uint8_t b) { return b; })) {
+            ASSERT_EQ(pwrite(fd, bytes.data() + at, n, static_cast<off_t>(at)), ssize_t(n));
+        }
+    }
+    EXPECT_EQ(ftruncate(fd, static_cast<off_t>(bytes.size())), 0);
+    close(fd);
+}
+
 // Writes `source` to a file and rewrites it into another with the given list and shift.
 RewriteRun Rewrite(const Bytes& source, const std::vector<int32_t>& boundaries, int32_t shift,
-                   FakeHost& host, int32_t chunkSectors = CHUNK_SECTORS) {
+                   FakeHost& host, int32_t chunkSectors = CHUNK_SECTORS, bool sparse = false) {
     ScratchDir dir;
-    model::WriteFileBytes(dir / "in", source);
+    if (sparse) {
+        WriteSparse(dir / "in", source);
+    } else {
+        model::WriteFileBytes(dir / "in", source);
+    }
     BoundaryList list;
     size_t n = std::min(boundaries.size(), static_cast<size_t>(BOUNDARY_LIST_SIZE - 1));
     std::copy(boundaries.begin(), boundaries.begin() + n, list);
@@ -166,6 +187,26 @@ TEST(RewriteSectors, AudioStaysInsideItsRegion) {
                             [](uint8_t b) { return b == 0xAA; }));
     EXPECT_TRUE(std::all_of(run.target.begin() + end - 9392, run.target.begin() + end,
                             [](uint8_t b) { return b == 0; }));
+}
+
+// Sectors that were never written read as zeros, and must come out so whether the file system
+// shares the hole or copies it: data and audio across holes, and holes at the image's ends.
+TEST(RewriteSectors, HolesInTheSourceReadAsZeros) {
+    std::mt19937 random(5);
+    const int32_t sectors = 2100;
+    Bytes source = testing_support::RandomBytes(random, sectors * SECTOR_SIZE);
+    for (auto hole : {std::make_pair(0, 7), std::make_pair(20, 1500), std::make_pair(1600, 1700),
+                      std::make_pair(2080, sectors)}) {
+        std::fill(source.begin() + hole.first * SECTOR_SIZE,
+                  source.begin() + hole.second * SECTOR_SIZE, 0);
+    }
+    const std::vector<int32_t> boundaries = {1400, 1650, 2090};
+    for (int32_t chunk : {5, CHUNK_SECTORS}) {
+        FakeHost host;
+        RewriteRun run = Rewrite(source, boundaries, -30, host, chunk, true);
+        EXPECT_EQ(RewriteStatus::Finished, run.outcome.status);
+        EXPECT_EQ(Expected(source, boundaries, -30, sectors), run.target) << "chunk " << chunk;
+    }
 }
 
 TEST(RewriteSectors, PartialLastSectorIsNotCopied) {

@@ -34,9 +34,7 @@ const std::vector<fault::Run> kDataRuns = {
 
 // Writes a disc of `runs` as disc.ccd and disc.img.
 Disc PlaceTestDisc(const Folder& folder, const std::vector<fault::Run>& runs = kTestRuns) {
-    Disc disc = fault::MakeDisc(runs, 61, 500);
-    fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
-    return disc;
+    return testing_support::PlaceDisc(folder.path(), "disc", runs, 61, 500);
 }
 
 // As where the file system shares blocks or cannot tell: copy_file_range then carries the whole
@@ -407,8 +405,7 @@ TEST(InjectedFaults, ACancelledJobKeepsNoRoomPastItsImage) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Folder folder;
-        Disc disc = fault::MakeDisc(c.runs, 5);
-        fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+        Disc disc = testing_support::PlaceDisc(folder.path(), "disc", c.runs, 5);
 
         CancellingHost host;
         shim::Arm(c.injections, folder / "disc.img", folder / "disc.ccd");

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times kestran against cat, cp and dd on an all-audio and a mixed-mode sample disc of ~700 MB,
 # checks every output it timed against the image model and the targets below, and measures
-# kestran's peak resident memory on 70 MB and 700 MB images.
+# kestran's peak resident memory on 70 MB and 700 MB images. Then, as root where loop devices
+# work, bench/cow-filesystems.sh does the mixed-mode disc on XFS and btrfs made in files.
 #
 # Usage: bench/run.sh [--keep] [--reps N] [SCRATCH_DIR]
 #   SCRATCH_DIR  where the images go, on the disk to measure (default build/bench-scratch);
@@ -184,6 +185,14 @@ for kind in audio mixed; do
     [ "$big" -le $((small + MEMORY_SLACK_KIB)) ] ||
         fail "$kind: peak memory grows with the image ($small KiB -> $big KiB)"
 done
+
+echo
+cow_options=(--reps "$reps")
+if [ "$keep" = 1 ]; then
+    cow_options+=(--keep)
+fi
+"$root/bench/cow-filesystems.sh" "${cow_options[@]}" "$scratch" ||
+    fail "copy-on-write file systems: checks or targets missed"
 
 if [ "$failures" -gt 0 ]; then
     echo "$failures target(s) missed"

@@ -188,6 +188,16 @@ constexpr int64_t kPipeSize = 1 << 20;
 
 enum class Copied { All, End, ReadFailed, WriteFailed, Declined };
 
+// What CopyRange returns for a failed copy, with the code kept by the side that failed.
+static int64_t Failure(Copied result, int code, int* sourceError, int* targetError) {
+    if (result == Copied::ReadFailed) {
+        *sourceError = code;
+        return COPY_READ_FAILED;
+    }
+    *targetError = code;
+    return COPY_WRITE_FAILED;
+}
+
 // Moves [from + *done, from + size) of `in` to the end of `out` through the pipe, one fill and
 // one drain at a time. The pipe is empty between calls, so a fill never waits for room.
 static Copied SpliceThroughPipe(int in, int out, int pipeEnds[2], int64_t from, int64_t size,
@@ -244,23 +254,17 @@ int64_t File::CopyRange(File& target, int64_t sourceOffset, int64_t size, uint8_
     int64_t done = 0;
     int code = 0;
     if (spliceOffered_) {
-        switch (SpliceThroughPipe(Descriptor(handle_), Descriptor(target.handle_), pipe_,
-                                  sourceOffset, size, &done, &code)) {
-            case Copied::All:
-            case Copied::End:
-                return done;
-            case Copied::ReadFailed:
-                lastError_ = code;
-                return COPY_READ_FAILED;
-            case Copied::WriteFailed:
-                target.lastError_ = code;
-                return COPY_WRITE_FAILED;
-            case Copied::Declined:
-                // Not offered between these files: go through user memory from here on.
-                spliceOffered_ = false;
-                ClosePipe(pipe_);
-                break;
+        Copied result = SpliceThroughPipe(Descriptor(handle_), Descriptor(target.handle_), pipe_,
+                                          sourceOffset, size, &done, &code);
+        if (result == Copied::All || result == Copied::End) {
+            return done;
         }
+        if (result != Copied::Declined) {
+            return Failure(result, code, &lastError_, &target.lastError_);
+        }
+        // Not offered between these files: go through user memory from here on.
+        spliceOffered_ = false;
+        ClosePipe(pipe_);
     }
     int64_t rest =
         CopyThroughBuffer(*this, target, sourceOffset + done, size - done, scratch, scratchSize);
@@ -363,25 +367,15 @@ int64_t File::CopyAtSameOffset(File& target, int64_t offset, int64_t size, uint8
     }
     int64_t done = 0;
     int code = 0;
-    switch (CopyFileRange(Descriptor(handle_), out, first, last - first, &done, &code)) {
-        case Copied::ReadFailed:
-            lastError_ = code;
-            return COPY_READ_FAILED;
-        case Copied::WriteFailed:
-            target.lastError_ = code;
-            return COPY_WRITE_FAILED;
-        case Copied::Declined:
-            sharing_ = Sharing::Copies;
-            break;
-        case Copied::All:
-        case Copied::End: {
-            bool shared = false;
-            if (sharing_ == Sharing::Untried && done > 0 &&
-                FindSharing(out, first, done, &shared)) {
-                sharing_ = shared ? Sharing::Shares : Sharing::Copies;
-            }
-            break;
-        }
+    Copied result = CopyFileRange(Descriptor(handle_), out, first, last - first, &done, &code);
+    if (result == Copied::ReadFailed || result == Copied::WriteFailed) {
+        return Failure(result, code, &lastError_, &target.lastError_);
+    }
+    bool shared = false;
+    if (result == Copied::Declined) {
+        sharing_ = Sharing::Copies;
+    } else if (sharing_ == Sharing::Untried && done > 0 && FindSharing(out, first, done, &shared)) {
+        sharing_ = shared ? Sharing::Shares : Sharing::Copies;
     }
     // copy_file_range left the position where it was. The rest (the part after the last whole
     // block, or all that copy_file_range did not do) goes as any copy, and finds the end itself.

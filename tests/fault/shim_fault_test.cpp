@@ -58,6 +58,16 @@ JobRun JobWith(const Folder& folder, const std::vector<shim::Injection>& injecti
     return run;
 }
 
+// The job failed as `expected`, reporting `error`, and the original is back under its name, alone.
+void ExpectPutBack(const JobRun& run, const Folder& folder, const Disc& disc, ShiftResult expected,
+                   int error) {
+    EXPECT_EQ(run.result, expected);
+    EXPECT_EQ(run.report.error, error);
+    EXPECT_TRUE(run.report.restored);
+    EXPECT_TRUE(fault::Contents(folder / "disc.img") == disc.image);
+    EXPECT_EQ(folder.Names(), kDiscOnly);
+}
+
 const char* Name(Call call) {
     switch (call) {
         case Call::Read:
@@ -138,11 +148,7 @@ TEST(InjectedFaults, AFailedCallAnywherePutsTheImageBack) {
 
             JobRun run = JobWith(folder, {{c.call, nth, Fault::Fail, c.error}}, c.offset);
             EXPECT_TRUE(run.delivered);
-            EXPECT_EQ(run.result, c.expected);
-            EXPECT_EQ(run.report.error, c.error);
-            EXPECT_TRUE(run.report.restored);
-            EXPECT_TRUE(fault::Contents(folder / "disc.img") == disc.image);
-            EXPECT_EQ(folder.Names(), kDiscOnly);
+            ExpectPutBack(run, folder, disc, c.expected, c.error);
             ++tried;
         }
     }
@@ -254,11 +260,7 @@ TEST(InjectedFaults, AFailedCallOfThePlainCopyPutsTheImageBack) {
             JobRun run = JobWith(folder, {{Call::SpliceIn, 1, Fault::Fail, EINVAL},
                                           {c.call, nth, Fault::Fail, c.error}});
             EXPECT_TRUE(run.delivered);
-            EXPECT_EQ(run.result, c.expected);
-            EXPECT_EQ(run.report.error, c.error);
-            EXPECT_TRUE(run.report.restored);
-            EXPECT_TRUE(fault::Contents(folder / "disc.img") == disc.image);
-            EXPECT_EQ(folder.Names(), kDiscOnly);
+            ExpectPutBack(run, folder, disc, c.expected, c.error);
         }
     }
 }
@@ -305,11 +307,7 @@ TEST(InjectedFaults, AFailedCopyFileRangePutsTheImageBack) {
         JobRun run = JobWith(folder, c.injections);
         // The probe that follows a successful copy_file_range may not come.
         EXPECT_TRUE(shim::Delivered(failure.call));
-        EXPECT_EQ(run.result, c.expected);
-        EXPECT_EQ(run.report.error, c.error);
-        EXPECT_TRUE(run.report.restored);
-        EXPECT_TRUE(fault::Contents(folder / "disc.img") == disc.image);
-        EXPECT_EQ(folder.Names(), kDiscOnly);
+        ExpectPutBack(run, folder, disc, c.expected, c.error);
     }
 }
 

@@ -146,14 +146,14 @@ TEST_F(MainDialog, StartsWithTheDefaultOffsetTheCaptionAndTheIcon) {
 TEST_F(MainDialog, ControlsSitWhereTheTemplatePutsThem) {
     struct Place {
         int id;
-        RECT units;  // left, top, right, bottom in dialog units
+        RECT units;  // x, y, width, height in dialog units, as in the template
         const char* className;
     };
     const Place places[] = {
-        {IDC_APPICON, {8, 8, 32, 32}, "Static"},
-        {IDC_ABOUT, {32, 8, 152, 36}, "Static"},
-        {IDC_USAGE, {8, 40, 152, 88}, "Static"},
-        {IDC_OFFSET, {80, 84, 152, 96}, "Edit"},
+        {IDC_APPICON, {8, 8, 24, 24}, "Static"},
+        {IDC_ABOUT, {32, 8, 120, 28}, "Static"},
+        {IDC_USAGE, {8, 40, 144, 48}, "Static"},
+        {IDC_OFFSET, {80, 84, 72, 12}, "Edit"},
     };
     for (const Place& place : places) {
         HWND control = GetDlgItem(window_, place.id);
@@ -161,8 +161,12 @@ TEST_F(MainDialog, ControlsSitWhereTheTemplatePutsThem) {
         char className[32];
         GetClassNameA(control, className, sizeof(className));
         EXPECT_STREQ(className, place.className) << place.id;
-        RECT expected = place.units;
-        MapDialogRect(window_, &expected);
+        // The dialog manager maps a control's position and its size each on their own, so its
+        // far edge is the mapped origin plus the mapped size, which may round differently.
+        RECT mapped = place.units;
+        MapDialogRect(window_, &mapped);
+        const RECT expected = {mapped.left, mapped.top, mapped.left + mapped.right,
+                               mapped.top + mapped.bottom};
         RECT actual;
         GetWindowRect(control, &actual);
         MapWindowPoints(NULL, window_, reinterpret_cast<POINT*>(&actual), 2);

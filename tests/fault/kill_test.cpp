@@ -52,7 +52,8 @@ int64_t MicrosSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
 }
 
-// Waits until the backup appears or the child ends; true when the backup appeared first.
+// Waits until the backup appears or the child ends; true when the backup was seen while the
+// child still ran, false when the child ended (and was reaped) before the backup was seen.
 bool AwaitBackup(const Folder& folder, pid_t child, int* status) {
     const std::string backup = folder / "disc.old";
     while (!fault::Exists(backup)) {
@@ -79,19 +80,23 @@ TEST(KilledProcess, TheOriginalSurvivesEveryKill) {
     fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
     const Bytes expected = fault::Expected(disc, -30);
 
-    // Three runs to the end: how long the tool takes to reach the rename, and the rewrite after
-    // it; and what a finished job must leave.
+    // Three timed runs to the end: how long the tool takes to reach the rename, and the rewrite
+    // after it; and what a finished job must leave. A run that ends before the backup is seen
+    // (the poll did not get the processor meanwhile) is checked but cannot be timed.
     int64_t startMicros[3];
     int64_t rewriteMicros[3];
-    for (int run = 0; run < 3; ++run) {
+    int timed = 0;
+    for (int run = 0; timed < 3; ++run) {
+        ASSERT_LT(run, 20) << "only " << timed << " of 20 runs could be timed";
         auto start = Clock::now();
         pid_t child = StartCli(folder);
         int status = 0;
-        ASSERT_TRUE(AwaitBackup(folder, child, &status));
-        startMicros[run] = MicrosSince(start);
-        auto renamed = Clock::now();
-        waitpid(child, &status, 0);
-        rewriteMicros[run] = MicrosSince(renamed);
+        if (AwaitBackup(folder, child, &status)) {
+            startMicros[timed] = MicrosSince(start);
+            auto renamed = Clock::now();
+            waitpid(child, &status, 0);
+            rewriteMicros[timed++] = MicrosSince(renamed);
+        }
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         ASSERT_TRUE(fault::Holds(folder / "disc.img", expected));
         ASSERT_TRUE(fault::Holds(folder / "disc.old", disc.image));

@@ -10,9 +10,12 @@ std::string MakeScratchFolder(const std::string& name) {
     char base[MAX_PATH];
     GetTempPathA(MAX_PATH, base);
     static int counter = 0;
-    std::string folder = std::string(base) + "kestran-" + std::to_string(GetCurrentProcessId()) +
-                         "-" + std::to_string(++counter);
-    CreateDirectoryA(folder.c_str(), NULL);
+    std::string folder;
+    // Wine gives the same process ids again in a new session: skip folders of earlier runs.
+    do {
+        folder = std::string(base) + "kestran-" + std::to_string(GetCurrentProcessId()) + "-" +
+                 std::to_string(++counter);
+    } while (!CreateDirectoryA(folder.c_str(), NULL) && GetLastError() == ERROR_ALREADY_EXISTS);
     folder += "\\" + name;
     CreateDirectoryA(folder.c_str(), NULL);
     return folder;

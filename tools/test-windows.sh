@@ -62,6 +62,8 @@ export WINEPREFIX="$root/$build/wineprefix"
 # A session left in this prefix by an interrupted run would lack this run's display.
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
+# The discs earlier runs left in their scratch folders.
+rm -rf "$WINEPREFIX"/drive_c/users/*/Temp/kestran-*
 
 reports="$root/$build/test-reports"
 compare="$root/$build/compare"

@@ -1,16 +1,23 @@
 #!/bin/sh
-# Builds kestran alone (the tests need GoogleTest, which tools/install-deps.sh installs), makes a
-# sample mixed-mode disc in sample/ and shifts it by the default -30.
+# Builds kestran without the tests (they need GoogleTest and more, which tools/install-deps.sh
+# installs), makes a sample mixed-mode disc in sample/ and shifts it by the default -30.
 set -eu
 cd "$(dirname "$0")/.."
 
-if ! command -v cmake >/dev/null || ! command -v ninja >/dev/null || ! command -v g++ >/dev/null; then
-    echo "== installing the build tools (cmake, ninja, g++)"
+# What building the program needs, as Debian packages.
+missing=""
+for package in cmake ninja-build g++ libexpat1-dev zlib1g-dev nettle-dev libssl-dev; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing="$missing $package"
+    fi
+done
+if [ -n "$missing" ]; then
+    echo "== installing what the build needs:$missing"
     sudo_cmd=""
     [ "$(id -u)" -ne 0 ] && sudo_cmd=sudo
     $sudo_cmd apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends \
-        cmake ninja-build g++ >/dev/null
+        $missing >/dev/null
 fi
 
 echo "== building"

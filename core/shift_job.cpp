@@ -211,14 +211,19 @@ static ShiftResult RunPlannedJob(JobHost& host, const JobPlan& plan, JobReport& 
         return Fail(report, ShiftResult::SourceOpenFailed, source.LastError(), source, target,
                     false);
     }
+    // The regions were placed for the image the preparation measured; another size is not it.
+    int64_t sourceSize = source.Size();
+    if (sourceSize < 0 || sourceSize / SECTOR_SIZE != plan.imageSectors) {
+        return Fail(report, ShiftResult::ReadFailed, sourceSize < 0 ? source.LastError() : 0,
+                    source, target, false);
+    }
     if (!target.CreateForWriting(report.imagePath)) {
         return Fail(report, ShiftResult::TargetCreateFailed, target.LastError(), source, target,
                     false);
     }
     // Where the bits cannot be set, the new image stays readable by its owner only.
     target.TakeAccessOf(source);
-    int64_t sourceSize = source.Size();
-    report.trailingBytes = sourceSize < 0 ? 0 : static_cast<int32_t>(sourceSize % SECTOR_SIZE);
+    report.trailingBytes = static_cast<int32_t>(sourceSize % SECTOR_SIZE);
 
     RewriteOutcome outcome =
         RewriteSectors(source, target, plan.byteShift, plan.boundaries, work, host);

@@ -285,6 +285,28 @@ TEST(RunShiftJob, ACancelBeforeTheRenameTouchesNothing) {
     }
 }
 
+// The regions were placed for the image as the preparation measured it: an image that changed
+// size before the run is not that image, and the job puts it back as it found it.
+TEST(RunShiftJob, AnImageThatChangedSizeSincePreparationIsPutBack) {
+    for (int32_t change : {SECTOR_SIZE, -SECTOR_SIZE}) {
+        ScratchDir dir;
+        Disc disc = MakeMixedDisc(dir);
+        FakeHost host("-30");
+        JobPlan plan;
+        JobReport report;
+        ASSERT_EQ(ShiftResult::Done,
+                  PrepareShiftJob(host, (dir / "disc.ccd").c_str(), &plan, &report));
+        Bytes changed = disc.image;
+        changed.resize(changed.size() + change, 0x5A);
+        model::WriteFileBytes(dir / "disc.img", changed);
+        EXPECT_EQ(ShiftResult::ReadFailed, RunPreparedShiftJob(host, plan, &report));
+        EXPECT_TRUE(report.restored);
+        EXPECT_EQ(changed, model::ReadFileBytes(dir / "disc.img"));
+        EXPECT_FALSE(Exists(dir / "disc.old"));
+        EXPECT_EQ(-1, host.total) << "the rewrite started";
+    }
+}
+
 TEST(RunShiftJob, OffsetIsReadAfreshForEveryJob) {
     ScratchDir dir;
     Disc first = MakeMixedDisc(dir, "one");

@@ -364,9 +364,6 @@ bool ReadLayout(const char* controlPath, JobRunner& runner, verify::JobLayout& j
         case verify::LayoutProblem::TooManyTracks:
             fprintf(stderr, "kestran: %s: more than %d tracks", controlPath, MAX_TRACKS);
             break;
-        case verify::LayoutProblem::RegionsOutOfOrder:
-            fprintf(stderr, "kestran: %s: its audio regions are out of order", controlPath);
-            break;
     }
     fprintf(stderr, "; nothing changed\n");
     return false;

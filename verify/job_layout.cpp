@@ -1,5 +1,7 @@
 #include "job_layout.h"
 
+#include "job_preview.h"
+
 namespace verify {
 
 JobLayout ReadJobLayout(const char* controlPath) {
@@ -22,19 +24,12 @@ JobLayout ReadJobLayout(const char* controlPath) {
         }
         result.layout.tracks.push_back({track.number, track.mode == 0, track.firstSector});
     }
-    int64_t previous = -1;
-    for (int32_t k = 0; k < BOUNDARY_LIST_SIZE && plan.boundaries[k] != END_SENTINEL; k += 2) {
-        const int64_t first = plan.boundaries[k];
-        const int64_t end = k + 1 < BOUNDARY_LIST_SIZE ? plan.boundaries[k + 1] : END_SENTINEL;
-        if (first <= previous || end <= first) {
-            result.problem = LayoutProblem::RegionsOutOfOrder;
-            return result;
-        }
-        result.layout.audioRegions.push_back({first, end});
-        if (end == END_SENTINEL) {
-            break;
-        }
-        previous = end;
+    // The regions exactly as the rewriter meets them, so that the shifts searched are the ones the
+    // job would make.
+    AudioRegion regions[MAX_AUDIO_REGIONS];
+    int32_t count = ListAudioRegions(plan, regions, MAX_AUDIO_REGIONS);
+    for (int32_t r = 0; r < count; ++r) {
+        result.layout.audioRegions.push_back({regions[r].firstSector, regions[r].endSector});
     }
     return result;
 }

@@ -13,7 +13,6 @@ enum class LayoutProblem {
     None,
     TrackWithoutIndex,  // `track` has no INDEX line: where it starts is unknown
     TooManyTracks,      // more track sections than a disc holds
-    RegionsOutOfOrder,  // audio regions that do not follow one another
 };
 
 struct JobLayout {

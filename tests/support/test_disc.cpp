@@ -99,9 +99,11 @@ Disc MakeDisc(const std::vector<Run>& runs, uint32_t seed, int32_t tail) {
             tracks += "INDEX 0=" + std::to_string(start) + "\r\n";
         }
         tracks += "INDEX 1=" + std::to_string(start + (pregap ? 1 : 0)) + "\r\n";
-        entries += "[Entry " + std::to_string(number + 2) + "]\r\nSession=1\r\nPoint=0x" +
-                   std::to_string(number) + "\r\nADR=0x01\r\nControl=0x0" +
-                   (run.audio ? "0" : "4") + "\r\nPLBA=" + std::to_string(start) + "\r\n";
+        char point[16];
+        snprintf(point, sizeof(point), "0x%02x", number);
+        entries += "[Entry " + std::to_string(number + 2) + "]\r\nSession=1\r\nPoint=" + point +
+                   "\r\nADR=0x01\r\nControl=0x0" + (run.audio ? "0" : "4") +
+                   "\r\nPLBA=" + std::to_string(start) + "\r\n";
         disc.sectors += run.sectors;
     }
     disc.control = "[CloneCD]\r\nVersion=3\r\n[Disc]\r\nTocEntries=" + std::to_string(number + 3) +

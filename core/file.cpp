@@ -19,8 +19,3 @@ int64_t CopyThroughBuffer(File& source, File& target, int64_t sourceOffset, int6
     }
     return done;
 }
-
-bool FileExists(const char* path) {
-    File file;
-    return file.OpenForReading(path);
-}

@@ -82,9 +82,6 @@ class File {
 int64_t CopyThroughBuffer(File& source, File& target, int64_t sourceOffset, int64_t size,
                           uint8_t* scratch, int32_t scratchSize);
 
-// A name exists when it opens for reading (and so is not a directory).
-bool FileExists(const char* path);
-
 // True for the system's codes that say a name is not there, and that it is a folder.
 bool IsMissingFileError(int code);
 bool IsFolderError(int code);

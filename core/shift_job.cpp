@@ -34,30 +34,45 @@ ShiftResult DeriveNames(const char* controlPath, char* imagePath, char* backupPa
     return ShiftResult::Done;
 }
 
-// Whole sectors in a file of `size` bytes, as the report counts them.
-static int32_t WholeSectors(int64_t size) {
-    int64_t sectors = size < 0 ? 0 : size / SECTOR_SIZE;
-    return sectors > INT32_MAX ? INT32_MAX : static_cast<int32_t>(sectors);
+// Derives the image's and the backup's names into the plan and the report.
+static ShiftResult NamePlan(const char* controlPath, JobPlan* plan, JobReport& report) {
+    ShiftResult named = DeriveNames(controlPath, plan->imagePath, plan->backupPath);
+    CopyString(report.imagePath, plan->imagePath);
+    CopyString(report.backupPath, plan->backupPath);
+    return named;
+}
+
+// Whole sectors as the report counts them: none when unknown, at most INT32_MAX.
+static int32_t ReportedSectors(int64_t sectors) {
+    return sectors < 0 ? 0 : sectors > INT32_MAX ? INT32_MAX : static_cast<int32_t>(sectors);
+}
+
+// Opens the image to measure it: false when it does not open (`*error` says why). `*sectors`
+// is its whole sectors, or -1 when its size cannot be read.
+static bool MeasureImage(const char* imagePath, int64_t* sectors, int* error) {
+    File image;
+    bool opened = image.OpenForReading(imagePath);
+    *error = opened ? 0 : image.LastError();
+    int64_t size = opened ? image.Size() : -1;
+    *sectors = size < 0 ? -1 : size / SECTOR_SIZE;
+    return opened;
 }
 
 // The image and its backup before the job: refuses unless the image can be read and no backup
 // exists, and tells a backup that an earlier job left unfinished from one it finished.
-static ShiftResult CheckImageAndBackup(JobReport& report, int64_t* imageSectorsOut) {
-    File image;
-    bool imageRead = image.OpenForReading(report.imagePath);
-    int imageError = image.LastError();
-    int64_t imageSize = imageRead ? image.Size() : -1;
-    *imageSectorsOut = imageSize < 0 ? -1 : imageSize / SECTOR_SIZE;
+static ShiftResult CheckImageAndBackup(JobReport& report, int64_t* imageSectors) {
+    int imageError = 0;
+    bool imageRead = MeasureImage(report.imagePath, imageSectors, &imageError);
     File backup;
     if (backup.OpenForReading(report.backupPath)) {
         // A finished job leaves every whole sector of the original in the image.
-        int32_t backupSectors = WholeSectors(backup.Size());
-        int32_t imageSectors = WholeSectors(imageSize);
+        int32_t backupSectors = ReportedSectors(backup.Size() / SECTOR_SIZE);
+        int32_t sectors = ReportedSectors(*imageSectors);
         if ((!imageRead && IsMissingFileError(imageError)) ||
-            (imageRead && imageSectors < backupSectors)) {
-            report.sectors = imageSectors;
+            (imageRead && sectors < backupSectors)) {
+            report.sectors = sectors;
             report.totalSectors = backupSectors;
-            report.error = imageRead ? 0 : imageError;
+            report.error = imageError;
             return ShiftResult::UnfinishedJob;
         }
         if (imageRead) {
@@ -145,9 +160,7 @@ ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* pla
     }
     plan->byteShift = -SAMPLE_SIZE * shift;
 
-    ShiftResult checked = DeriveNames(controlPath, plan->imagePath, plan->backupPath);
-    CopyString(report.imagePath, plan->imagePath);
-    CopyString(report.backupPath, plan->backupPath);
+    ShiftResult checked = NamePlan(controlPath, plan, report);
     if (checked == ShiftResult::Done) {
         checked = CheckImageAndBackup(report, &plan->imageSectors);
     }
@@ -168,20 +181,14 @@ ShiftResult PlanImageLayout(const char* controlPath, JobPlan* plan, JobReport* r
     memset(&report, 0, sizeof(report));
     memset(plan, 0, sizeof(*plan));
 
-    ShiftResult checked = DeriveNames(controlPath, plan->imagePath, plan->backupPath);
-    CopyString(report.imagePath, plan->imagePath);
-    CopyString(report.backupPath, plan->backupPath);
+    ShiftResult checked = NamePlan(controlPath, plan, report);
     if (checked != ShiftResult::Done) {
         return End(report, checked);
     }
-    {
-        File image;
-        if (!image.OpenForReading(plan->imagePath)) {
-            report.error = image.LastError();
-            return End(report, ShiftResult::ImageMissing);
-        }
-        int64_t size = image.Size();
-        plan->imageSectors = size < 0 ? -1 : size / SECTOR_SIZE;
+    int imageError = 0;
+    if (!MeasureImage(plan->imagePath, &plan->imageSectors, &imageError)) {
+        report.error = imageError;
+        return End(report, ShiftResult::ImageMissing);
     }
     char text[TEXT_BUFFER_SIZE];
     return PlaceTracks(controlPath, text, plan, report, nullptr);

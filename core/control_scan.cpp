@@ -259,20 +259,20 @@ void ScanControlFile(File& file, char* buffer, ControlScan& scan, JobHost* host)
             if (tokens >= 2) {
                 ParseDecimal(token[1], &mode);
             }
-        } else if (CompareNoCase(token[0], "INDEX") == 0) {
+        } else if (CompareNoCase(token[0], "INDEX") == 0 && tokens >= 3) {
+            int32_t sector = SectorValue(token[2]);
             bool opensAudio = count % 2 == 0 && mode == 0;
             bool closesAudio = count % 2 == 1 && mode != 0;
             // An audio region is opened only when there is room to close it as well.
             bool fits = opensAudio ? count + 2 <= MAX_BOUNDARIES : count < MAX_BOUNDARIES;
-            if (tokens >= 3 && (opensAudio || closesAudio)) {
+            if (opensAudio || closesAudio) {
                 if (fits) {
-                    list[count++] = SectorValue(token[2]);
+                    list[count++] = sector;
                 } else {
                     scan.boundariesDropped = true;
                 }
             }
-            if (tokens >= 3 && track != nullptr) {
-                int32_t sector = SectorValue(token[2]);
+            if (track != nullptr) {
                 int32_t index = SectorValue(token[1]);
                 scan.negativeIndex = scan.negativeIndex || minus[2];
                 trackIndexed = true;

@@ -181,10 +181,13 @@ RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
         rewriter.status = RewriteStatus::Cancelled;
         // The target stays, shorter than the room set aside for it.
         target.ReleasePreallocation();
-    } else if (closed && source.Size() != size) {
+    } else if (closed) {
         // A source that grew while it was copied was cut at its first size: not a whole copy.
-        rewriter.status = RewriteStatus::ReadFailed;
-        rewriter.error = source.Size() < 0 ? source.LastError() : 0;
+        int64_t sizeAtEnd = source.Size();
+        if (sizeAtEnd != size) {
+            rewriter.status = RewriteStatus::ReadFailed;
+            rewriter.error = sizeAtEnd < 0 ? source.LastError() : 0;
+        }
     }
     return {rewriter.status, static_cast<int32_t>(i), static_cast<int32_t>(total),
             rewriter.audioRegions, rewriter.error};

@@ -23,18 +23,12 @@ uint32_t Crc(uint32_t crc, const uint8_t* bytes, int64_t size) {
     return static_cast<uint32_t>(crc32_z(crc, bytes, static_cast<z_size_t>(size)));
 }
 
-// Reads exactly `size` bytes at `offset`; false on a failure or an early end.
-bool ReadFully(File& file, uint8_t* buffer, int64_t offset, int32_t size, int* error) {
-    int32_t done = 0;
-    while (done < size) {
-        int32_t got = file.ReadAt(buffer + done, offset + done, size - done);
-        if (got <= 0) {
-            *error = got < 0 ? file.LastError() : 0;
-            return false;
-        }
-        done += got;
-    }
-    return true;
+// Reads exactly `size` bytes at `offset` (ReadAt reads on to the end of the file); false on a
+// failure or an early end.
+bool ReadExactly(File& file, uint8_t* buffer, int64_t offset, int32_t size, int* error) {
+    int32_t got = file.ReadAt(buffer, offset, size);
+    *error = got < 0 ? file.LastError() : 0;
+    return got == size;
 }
 
 }  // namespace
@@ -56,7 +50,6 @@ ScanResult ImageScan::Run(const std::string& imagePath, const ImageLayout& layou
     if (size < 0) {
         return {ScanStatus::ReadFailed, image.LastError(), 0};
     }
-    image.Close();
     ScanResult checked = CheckLayout(layout, size / SECTOR_SIZE);
     if (checked.status != ScanStatus::Done) {
         return checked;
@@ -86,7 +79,7 @@ ScanResult ImageScan::Run(const std::string& imagePath, const ImageLayout& layou
         }
     }
     PlanWindows();
-    return ReadImage(withMd5);
+    return ReadImage(image, withMd5);
 }
 
 ScanResult ImageScan::CheckLayout(const ImageLayout& layout, int64_t imageSectors) {
@@ -163,11 +156,7 @@ void ImageScan::PlanWindows() {
     }
 }
 
-ScanResult ImageScan::ReadImage(bool withMd5) {
-    File image;
-    if (!image.OpenForReading(imagePath_.c_str())) {
-        return {ScanStatus::CannotOpen, image.LastError(), 0};
-    }
+ScanResult ImageScan::ReadImage(File& image, bool withMd5) {
     std::vector<uint8_t> buffer(kChunkBytes);
     Digest sha1(Digest::Kind::Sha1);
     Digest md5(Digest::Kind::Md5);
@@ -178,7 +167,7 @@ ScanResult ImageScan::ReadImage(bool withMd5) {
         const int32_t size =
             static_cast<int32_t>(std::min<int64_t>(kChunkBytes, imageBytes_ - position));
         int error = 0;
-        if (!ReadFully(image, buffer.data(), position, size, &error)) {
+        if (!ReadExactly(image, buffer.data(), position, size, &error)) {
             return {ScanStatus::ReadFailed, error, 0};
         }
         // Each track's digests, over the part of the chunk that it covers.
@@ -308,7 +297,7 @@ ScanResult ImageScan::HashShifted(size_t track, int32_t shift, TrackHashes& hash
     for (int64_t at = source.from; at < source.to;) {
         const int32_t size = static_cast<int32_t>(std::min<int64_t>(kChunkBytes, source.to - at));
         int error = 0;
-        if (!ReadFully(image, buffer.data(), at, size, &error)) {
+        if (!ReadExactly(image, buffer.data(), at, size, &error)) {
             return {ScanStatus::ReadFailed, error, tracks_[track].number};
         }
         add(buffer.data(), size);

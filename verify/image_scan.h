@@ -9,6 +9,8 @@
 
 #include "digest.h"
 
+class File;
+
 namespace verify {
 
 // Where a track begins in the image: its first index (INDEX 0 when present, else INDEX 1).
@@ -100,7 +102,7 @@ class ImageScan {
 
     ScanResult CheckLayout(const ImageLayout& layout, int64_t imageSectors);
     void PlanWindows();
-    ScanResult ReadImage(bool withMd5);
+    ScanResult ReadImage(File& image, bool withMd5);
     uint32_t PrefixAt(int64_t position) const;
     uint32_t LengthOperator(size_t track, int64_t length) const;
     Source SourceOf(size_t track, int32_t shift) const;

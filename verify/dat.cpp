@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include "text.h"
+
 namespace verify {
 
 namespace {
@@ -152,12 +154,7 @@ class DatParser {
 }  // namespace
 
 bool IsTrackFileName(const std::string& name) {
-    if (name.size() < 4) {
-        return false;
-    }
-    const char* tail = name.c_str() + name.size() - 4;
-    return tail[0] == '.' && (tail[1] | 0x20) == 'b' && (tail[2] | 0x20) == 'i' &&
-           (tail[3] | 0x20) == 'n';
+    return name.size() >= 4 && CompareNoCase(name.c_str() + name.size() - 4, ".BIN") == 0;
 }
 
 DatLoad ParseDat(const char* text, size_t size, Dat& dat) {

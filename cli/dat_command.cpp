@@ -1,7 +1,6 @@
 #include "dat_command.h"
 
 #include <stdio.h>
-#include <string.h>
 
 #include <algorithm>
 #include <string>
@@ -18,65 +17,6 @@ namespace {
 
 constexpr int EXIT_MATCHES = 0;
 constexpr int EXIT_NOT_MATCHED = 1;
-constexpr int EXIT_USAGE = 2;
-
-struct Options {
-    const char* datPath = nullptr;
-    bool hash = false;
-    bool dryRun = false;
-    bool quiet = false;
-    std::vector<const char*> files;
-};
-
-int UsageError(const char* message, const char* argument) {
-    fprintf(stderr, "kestran: %s%s\nTry 'kestran --help'.\n", message, argument);
-    return EXIT_USAGE;
-}
-
-// Fills `options`; returns -1 to go on, or the exit status to end with at once.
-int ParseOptions(int argc, char** argv, Options& options, JobRunner& runner) {
-    bool namesOnly = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (namesOnly || arg[0] != '-' || arg[1] == '\0') {
-            options.files.push_back(arg);
-        } else if (strcmp(arg, "--") == 0) {
-            namesOnly = true;
-        } else if (strcmp(arg, "--dat") == 0) {
-            if (i + 1 >= argc) {
-                return UsageError("missing DAT file after ", arg);
-            }
-            options.datPath = argv[++i];
-        } else if (strncmp(arg, "--dat=", 6) == 0) {
-            options.datPath = arg + 6;
-        } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0 ||
-                   strcmp(arg, "--version") == 0) {
-            runner.PrintHelp(strcmp(arg, "--version") == 0);
-            return EXIT_MATCHES;
-        } else if (strcmp(arg, "--hash") == 0) {
-            options.hash = true;
-        } else if (strcmp(arg, "-n") == 0 || strcmp(arg, "--dry-run") == 0) {
-            options.dryRun = true;
-        } else if (strcmp(arg, "-q") == 0 || strcmp(arg, "--quiet") == 0) {
-            options.quiet = true;
-        } else if (strncmp(arg, "-o", 2) == 0 || strncmp(arg, "--offset", 8) == 0 ||
-                   strncmp(arg, "--drive-offset", 14) == 0) {
-            return UsageError("--dat finds the shift itself and --hash shifts nothing: drop ", arg);
-        } else {
-            return UsageError("unknown option ", arg);
-        }
-    }
-    if (options.hash && options.datPath != nullptr) {
-        return UsageError("--dat and --hash do not go together", "");
-    }
-    if (options.hash && options.dryRun) {
-        return UsageError("--hash changes nothing anyway: drop ", "-n");
-    }
-    if (options.files.empty()) {
-        return UsageError("no control file given", "");
-    }
-    return -1;
-}
 
 const char* DatProblem(const verify::DatLoad& load) {
     switch (load.status) {
@@ -370,7 +310,7 @@ bool ReadLayout(const char* controlPath, JobRunner& runner, verify::JobLayout& j
 }
 
 // One image against the DAT; returns its exit status.
-int CheckImage(const char* controlPath, const verify::Dat& dat, const Options& options,
+int CheckImage(const char* controlPath, const verify::Dat& dat, const DatCommand& options,
                JobRunner& runner) {
     verify::JobLayout job;
     if (!ReadLayout(controlPath, runner, job)) {
@@ -473,27 +413,12 @@ int HashImage(const char* controlPath, JobRunner& runner) {
 
 }  // namespace
 
-bool IsDatCommand(int argc, char** argv) {
-    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; ++i) {
-        if (strcmp(argv[i], "--dat") == 0 || strncmp(argv[i], "--dat=", 6) == 0 ||
-            strcmp(argv[i], "--hash") == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-int RunDatCommand(int argc, char** argv, JobRunner& runner) {
-    Options options;
-    int usage = ParseOptions(argc, argv, options, runner);
-    if (usage >= 0) {
-        return usage;
-    }
+int RunDatCommand(const DatCommand& options, char** files, int fileCount, JobRunner& runner) {
     int status = EXIT_MATCHES;
     if (options.hash) {
         printf("<?xml version=\"1.0\"?>\n<datafile>\n");
-        for (const char* file : options.files) {
-            if (HashImage(file, runner) != EXIT_MATCHES) {
+        for (int i = 0; i < fileCount; ++i) {
+            if (HashImage(files[i], runner) != EXIT_MATCHES) {
                 status = EXIT_NOT_MATCHED;
             }
         }
@@ -506,13 +431,13 @@ int RunDatCommand(int argc, char** argv, JobRunner& runner) {
         PrintDatProblem(options.datPath, load);
         return EXIT_NOT_MATCHED;
     }
-    for (const char* file : options.files) {
+    for (int i = 0; i < fileCount; ++i) {
         // A cancel ends the command with its own status; an image that is being shifted has
         // stopped at its next progress point.
         if (runner.CancelStatus() != 0) {
             return runner.CancelStatus();
         }
-        int result = CheckImage(file, dat, options, runner);
+        int result = CheckImage(files[i], dat, options, runner);
         fflush(stdout);
         if (result != EXIT_MATCHES) {
             status = EXIT_NOT_MATCHED;

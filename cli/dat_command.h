@@ -16,14 +16,17 @@ class JobRunner {
                                JobReport& report) = 0;
     // Prints why a job is refused, from the report that its preparation filled.
     virtual void PrintRefusal(const JobReport& report, const char* controlPath) = 0;
-    // Prints the command line's usage, or its version.
-    virtual void PrintHelp(bool version) = 0;
     // 0, or the exit status of the cancel that the user asked for (Ctrl-C and the like).
     virtual int CancelStatus() = 0;
 };
 
-// True when the arguments before any "--" ask for --dat or --hash.
-bool IsDatCommand(int argc, char** argv);
+// What the command line's options ask of the DAT commands.
+struct DatCommand {
+    const char* datPath;  // --dat FILE.dat; nullptr for --hash
+    bool hash;
+    bool dryRun;
+    bool quiet;
+};
 
-// Runs the DAT command that the arguments ask for; returns the exit status.
-int RunDatCommand(int argc, char** argv, JobRunner& runner);
+// Runs the DAT command for each of the `fileCount` control files; returns the exit status.
+int RunDatCommand(const DatCommand& command, char** files, int fileCount, JobRunner& runner);

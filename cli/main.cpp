@@ -64,12 +64,16 @@ const char kUsage[] =
     "Exit status: 0 every file done, 1 a file refused or failed, 2 usage error;\n"
     "130 Ctrl-C, 143 SIGTERM, 129 SIGHUP: the job stops, the original stays whole.\n";
 
+void SayList(const char* format, va_list arguments) {
+    fputs("kestran: ", stderr);
+    vfprintf(stderr, format, arguments);
+}
+
 // A diagnostic on stderr: "kestran: " and the text.
 void Say(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    fputs("kestran: ", stderr);
-    vfprintf(stderr, format, arguments);
+    SayList(format, arguments);
     va_end(arguments);
 }
 
@@ -77,8 +81,7 @@ void Say(const char* format, ...) {
 int UsageError(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    fputs("kestran: ", stderr);
-    vfprintf(stderr, format, arguments);
+    SayList(format, arguments);
     va_end(arguments);
     fputs("\nTry 'kestran --help'.\n", stderr);
     return EXIT_USAGE;
@@ -334,6 +337,8 @@ struct Options {
     bool quiet = false;
     bool dryRun = false;
     bool undo = false;
+    const char* datPath = nullptr;  // --dat FILE.dat
+    bool hash = false;
 };
 
 // Nothing to shift: the control file lists no audio track, or its audio lies past the image.
@@ -393,6 +398,21 @@ int PrintPreview(const JobPlan& plan, const Options& options) {
     return EXIT_DONE;
 }
 
+// Ends a job's lines: the progress line goes, then the result line or why there is none.
+// Returns the file's exit status.
+int ReportJob(CliHost& host, ShiftResult result, const JobReport& report, const char* controlPath,
+              bool quiet) {
+    host.EndProgress();
+    if (result == ShiftResult::Done) {
+        if (!quiet) {
+            PrintShifted(report);
+        }
+        return EXIT_DONE;
+    }
+    PrintRefusalOrFailure(report, controlPath);
+    return EXIT_NOT_DONE;
+}
+
 // Shifts one file, or says what that would do; returns its exit status.
 int ShiftFile(CliHost& host, const char* controlPath, const Options& options) {
     JobPlan plan;
@@ -409,15 +429,7 @@ int ShiftFile(CliHost& host, const char* controlPath, const Options& options) {
         }
         result = RunPreparedShiftJob(host, plan, &report);
     }
-    host.EndProgress();
-    if (result == ShiftResult::Done) {
-        if (!options.quiet) {
-            PrintShifted(report);
-        }
-        return EXIT_DONE;
-    }
-    PrintRefusalOrFailure(report, controlPath);
-    return EXIT_NOT_DONE;
+    return ReportJob(host, result, report, controlPath, options.quiet);
 }
 
 // The DAT command's jobs, run with this command line's host and messages.
@@ -430,26 +442,13 @@ class CliJobRunner : public JobRunner {
         }
         CliHost host(offsetText, !quiet && IsTerminal(stderr));
         ShiftResult result = RunShiftJob(host, controlPath, &report);
-        host.EndProgress();
-        if (result != ShiftResult::Done) {
-            PrintRefusalOrFailure(report, controlPath);
-        } else if (!quiet) {
-            PrintShifted(report);
-        }
+        ReportJob(host, result, report, controlPath, quiet);
         fflush(stdout);
         return result;
     }
 
     void PrintRefusal(const JobReport& report, const char* controlPath) override {
         PrintRefusalOrFailure(report, controlPath);
-    }
-
-    void PrintHelp(bool version) override {
-        if (version) {
-            printf("kestran %s\n", KESTRAN_VERSION);
-        } else {
-            fputs(kUsage, stdout);
-        }
     }
 
     int CancelStatus() override { return cancelRequested; }
@@ -516,47 +515,49 @@ bool ParseShift(const char* text, int32_t* shift) {
     return true;
 }
 
-enum class OptionName { Help, Version, Quiet, DryRun, Undo, Offset, DriveOffset };
+enum class OptionName { Help, Version, Quiet, DryRun, Undo, Offset, DriveOffset, Dat, Hash };
 
-struct OptionSpec {
+struct KnownOption {
     const char* shortName;  // "-o", or nullptr
     const char* longName;   // "--offset"
-    bool takesValue;
+    const char* value;      // what its value is, for a message; nullptr when it takes none
     OptionName name;
 };
 
-const OptionSpec kOptions[] = {
-    {"-h", "--help", false, OptionName::Help},
-    {nullptr, "--version", false, OptionName::Version},
-    {"-q", "--quiet", false, OptionName::Quiet},
-    {"-n", "--dry-run", false, OptionName::DryRun},
-    {nullptr, "--undo", false, OptionName::Undo},
-    {"-o", "--offset", true, OptionName::Offset},
-    {nullptr, "--drive-offset", true, OptionName::DriveOffset},
+const KnownOption kOptions[] = {
+    {"-h", "--help", nullptr, OptionName::Help},
+    {nullptr, "--version", nullptr, OptionName::Version},
+    {"-q", "--quiet", nullptr, OptionName::Quiet},
+    {"-n", "--dry-run", nullptr, OptionName::DryRun},
+    {nullptr, "--undo", nullptr, OptionName::Undo},
+    {"-o", "--offset", "shift", OptionName::Offset},
+    {nullptr, "--drive-offset", "drive offset", OptionName::DriveOffset},
+    {nullptr, "--dat", "DAT file", OptionName::Dat},
+    {nullptr, "--hash", nullptr, OptionName::Hash},
 };
 
 // Finds the option that `arg` spells: "-o", "-oVALUE", "--offset", "--offset=VALUE". Sets
 // `*inlineValue` to a value written into the same argument.
-const OptionSpec* FindOption(const char* arg, const char** inlineValue) {
+const KnownOption* FindOption(const char* arg, const char** inlineValue) {
     *inlineValue = nullptr;
-    for (const OptionSpec& spec : kOptions) {
-        size_t length = strlen(spec.longName);
-        if (strncmp(arg, spec.longName, length) == 0) {
+    for (const KnownOption& option : kOptions) {
+        size_t length = strlen(option.longName);
+        if (strncmp(arg, option.longName, length) == 0) {
             if (arg[length] == '\0') {
-                return &spec;
+                return &option;
             }
-            if (arg[length] == '=' && spec.takesValue) {
+            if (arg[length] == '=' && option.value != nullptr) {
                 *inlineValue = arg + length + 1;
-                return &spec;
+                return &option;
             }
         }
-        if (spec.shortName != nullptr && strncmp(arg, spec.shortName, 2) == 0) {
+        if (option.shortName != nullptr && strncmp(arg, option.shortName, 2) == 0) {
             if (arg[2] == '\0') {
-                return &spec;
+                return &option;
             }
-            if (spec.takesValue) {
+            if (option.value != nullptr) {
                 *inlineValue = arg + 2;
-                return &spec;
+                return &option;
             }
         }
     }
@@ -598,18 +599,18 @@ int ParseArguments(int argc, char** argv, Options* options, int* files) {
             continue;
         }
         const char* value = nullptr;
-        const OptionSpec* spec = FindOption(arg, &value);
-        if (spec == nullptr) {
+        const KnownOption* known = FindOption(arg, &value);
+        if (known == nullptr) {
             return UsageError("unknown option %s", arg);
         }
-        if (spec->takesValue && value == nullptr) {
+        if (known->value != nullptr && value == nullptr) {
             if (i + 1 >= argc) {
-                return UsageError("%s needs a value", arg);
+                return UsageError("missing %s after %s", known->value, arg);
             }
             value = argv[++i];
         }
         int status = -1;
-        switch (spec->name) {
+        switch (known->name) {
             case OptionName::Help:
                 fputs(kUsage, stdout);
                 return EXIT_DONE;
@@ -627,8 +628,14 @@ int ParseArguments(int argc, char** argv, Options* options, int* files) {
                 break;
             case OptionName::Offset:
             case OptionName::DriveOffset:
-                status = TakeShift(options, arg[1] == '-' ? spec->longName : spec->shortName, value,
-                                   spec->name == OptionName::DriveOffset);
+                status = TakeShift(options, arg[1] == '-' ? known->longName : known->shortName,
+                                   value, known->name == OptionName::DriveOffset);
+                break;
+            case OptionName::Dat:
+                options->datPath = value;
+                break;
+            case OptionName::Hash:
+                options->hash = true;
                 break;
         }
         if (status > EXIT_DONE) {
@@ -637,6 +644,20 @@ int ParseArguments(int argc, char** argv, Options* options, int* files) {
     }
     if (options->undo && options->offsetOption != nullptr) {
         return UsageError("--undo takes no shift (%s)", options->offsetOption);
+    }
+    const bool datCommand = options->datPath != nullptr || options->hash;
+    if (datCommand && options->undo) {
+        return UsageError("--undo does not go with --dat or --hash");
+    }
+    if (datCommand && options->offsetOption != nullptr) {
+        return UsageError("--dat finds the shift itself and --hash shifts nothing: drop %s",
+                          options->offsetOption);
+    }
+    if (options->hash && options->datPath != nullptr) {
+        return UsageError("--dat and --hash do not go together");
+    }
+    if (options->hash && options->dryRun) {
+        return UsageError("--hash changes nothing anyway: drop -n");
     }
     if (*files == 0) {
         return UsageError("no control file given");
@@ -653,32 +674,38 @@ int FinishOutput(int status) {
     return status;
 }
 
+// Shifts or undoes each file in turn; returns the exit status.
+int RunFiles(char** files, int fileCount, const Options& options) {
+    CliHost host(options.offsetText, !options.quiet && IsTerminal(stderr));
+    int status = EXIT_DONE;
+    for (int i = 0; i < fileCount && !cancelRequested; ++i) {
+        int fileStatus =
+            options.undo ? UndoFile(files[i], options) : ShiftFile(host, files[i], options);
+        if (fileStatus != EXIT_DONE) {
+            status = EXIT_NOT_DONE;
+        }
+        // Each file's lines leave before the next file starts, in order with the diagnostics.
+        fflush(stdout);
+    }
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     InstallCancelHandler(RequestCancel);
-    if (IsDatCommand(argc, argv)) {
-        CliJobRunner runner;
-        int status = FinishOutput(RunDatCommand(argc, argv, runner));
-        return cancelRequested ? cancelRequested : status;
-    }
     Options options;
     int files = 0;
     int status = ParseArguments(argc, argv, &options, &files);
     if (status >= 0) {
         return FinishOutput(status);
     }
-
-    CliHost host(options.offsetText, !options.quiet && IsTerminal(stderr));
-    status = EXIT_DONE;
-    for (int i = 0; i < files && !cancelRequested; ++i) {
-        int fileStatus =
-            options.undo ? UndoFile(argv[i], options) : ShiftFile(host, argv[i], options);
-        if (fileStatus != EXIT_DONE) {
-            status = EXIT_NOT_DONE;
-        }
-        // Each file's lines leave before the next file starts, in order with the diagnostics.
-        fflush(stdout);
+    if (options.datPath != nullptr || options.hash) {
+        CliJobRunner runner;
+        DatCommand command = {options.datPath, options.hash, options.dryRun, options.quiet};
+        status = RunDatCommand(command, argv, files, runner);
+    } else {
+        status = RunFiles(argv, files, options);
     }
     // A cancel that came as the last file ended still ends with its status.
     status = FinishOutput(status);

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -7,7 +6,6 @@
 #include <stdint.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <random>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "image_model.h"
+#include "program_run.h"
 #include "scratch_dir.h"
 #include "test_disc.h"
 
@@ -28,82 +27,21 @@ using testing_support::Expected;
 using testing_support::ScratchDir;
 
 constexpr int32_t kSector = 2352;
-constexpr uid_t kNobody = 65534;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof(buffer))) > 0) {
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    return text;
-}
+using testing_support::ExitStatus;
+using testing_support::kNobody;
+using testing_support::Outcome;
+using testing_support::ReadAll;
+using testing_support::RunSetup;
 
 std::vector<char*> Argv(std::vector<std::string>& args) {
-    std::vector<char*> argv;
     static std::string program = KESTRAN_CLI_PATH;
-    argv.push_back(&program[0]);
-    for (auto& a : args) {
-        argv.push_back(&a[0]);
-    }
-    argv.push_back(nullptr);
-    return argv;
+    return testing_support::ArgumentVector(program, args);
 }
-
-int ExitStatus(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// Where a run's output goes besides its own pipes.
-struct RunSetup {
-    bool merged = false;               // stderr into the stdout pipe, as 2>&1 does
-    const char* stdoutPath = nullptr;  // stdout to this file instead of a pipe
-    bool unprivileged = false;         // as nobody, when the tests run as root
-};
 
 // Runs kestran with pipes for its output.
 Outcome RunCli(std::vector<std::string> args, const RunSetup& setup = {}) {
-    int out[2];
-    int err[2];
-    EXPECT_EQ(0, pipe(out));
-    EXPECT_EQ(0, pipe(err));
-    std::vector<char*> argv = Argv(args);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(setup.merged ? out[1] : err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        if (setup.stdoutPath != nullptr) {
-            int fd = open(setup.stdoutPath, O_WRONLY);
-            dup2(fd, 1);
-        }
-        if (setup.unprivileged && geteuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
-            _exit(126);
-        }
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    Outcome outcome;
-    // The outputs are small: read stderr fully after stdout without fear of a full pipe.
-    outcome.out = ReadAll(out[0]);
-    outcome.err = ReadAll(err[0]);
-    close(out[0]);
-    close(err[0]);
-    outcome.status = ExitStatus(pid);
-    return outcome;
+    return testing_support::RunProgram(KESTRAN_CLI_PATH, std::move(args), setup);
 }
 
 // The mixed-mode disc, written as STEM.ccd and STEM.img.

@@ -2,8 +2,6 @@
 // DAT files, dumps made from them by the image model, and every result judged by the model.
 #include <gtest/gtest.h>
 #include <stdint.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <random>
 #include <regex>
@@ -12,6 +10,7 @@
 
 #include "hash_check.h"
 #include "image_model.h"
+#include "program_run.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -23,49 +22,15 @@ using testing_support::ScratchDir;
 constexpr int64_t kSector = 2352;
 constexpr int64_t kPregap = 150;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using testing_support::Outcome;
 
 std::string ReadText(const std::string& path) {
     const Bytes bytes = model::ReadFileBytes(path);
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Runs `program` with `args`, its output in files so that neither pipe can fill up.
-Outcome Run(const std::string& program, std::vector<std::string> args, const ScratchDir& dir) {
-    std::vector<char*> argv;
-    std::string path = program;
-    argv.push_back(&path[0]);
-    for (std::string& arg : args) {
-        argv.push_back(&arg[0]);
-    }
-    argv.push_back(nullptr);
-    const std::string outPath = dir / "stdout.txt";
-    const std::string errPath = dir / "stderr.txt";
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (!freopen(outPath.c_str(), "w", stdout) || !freopen(errPath.c_str(), "w", stderr)) {
-            _exit(126);
-        }
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    Outcome outcome;
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    outcome.out = ReadText(outPath);
-    outcome.err = ReadText(errPath);
-    unlink(outPath.c_str());
-    unlink(errPath.c_str());
-    return outcome;
-}
-
-Outcome Kestran(std::vector<std::string> args, const ScratchDir& dir) {
-    return Run(KESTRAN_CLI_PATH, std::move(args), dir);
+Outcome Kestran(std::vector<std::string> args) {
+    return testing_support::RunProgram(KESTRAN_CLI_PATH, std::move(args));
 }
 
 // A known-good disc from the sample-disc tool, with its track files as DAT files cut them.
@@ -91,7 +56,7 @@ Sample MakeSample(const ScratchDir& dir, const std::string& stem, int64_t data, 
     if (cdExtra) {
         args.insert(args.begin(), "--cd-extra");
     }
-    Outcome made = Run(SAMPLE_DISC_TOOL_PATH, args, dir);
+    Outcome made = testing_support::RunProgram(SAMPLE_DISC_TOOL_PATH, args);
     EXPECT_EQ(0, made.status) << made.err;
     sample.truth = model::ReadFileBytes(sample.image);
     // Data first: track 1, and the first audio track after it has a pregap.
@@ -178,14 +143,14 @@ TEST_P(DatShiftTest, FindsAppliesAndChecksTheShift) {
     ASSERT_NE(dump, sample.truth);
     model::WriteFileBytes(sample.image, dump);
 
-    Outcome dry = Kestran({"--dat", dat, "-n", sample.control}, dir);
+    Outcome dry = Kestran({"--dat", dat, "-n", sample.control});
     EXPECT_EQ(0, dry.status) << dry.out << dry.err;
     EXPECT_NE(std::string::npos, dry.out.find("Known Good (Europe)")) << dry.out;
     EXPECT_NE(std::string::npos, dry.out.find("shift " + Direction(c.shift))) << dry.out;
     EXPECT_EQ(dump, model::ReadFileBytes(sample.image));
     EXPECT_FALSE(Exists(dir / "disc.old"));
 
-    Outcome applied = Kestran({"--dat", dat, sample.control}, dir);
+    Outcome applied = Kestran({"--dat", dat, sample.control});
     EXPECT_EQ(0, applied.status) << applied.out << applied.err;
     const Bytes result = model::ReadFileBytes(sample.image);
     EXPECT_TRUE(result == model::ExpectedImage(dump, sample.audio, c.shift));
@@ -196,7 +161,7 @@ TEST_P(DatShiftTest, FindsAppliesAndChecksTheShift) {
         << applied.out;
 
     // Checked again, with the backup in place, the image needs nothing.
-    Outcome again = Kestran({"--dat", dat, sample.control}, dir);
+    Outcome again = Kestran({"--dat", dat, sample.control});
     EXPECT_EQ(0, again.status) << again.out << again.err;
     EXPECT_NE(std::string::npos, again.out.find("already matches Known Good (Europe)"))
         << again.out;
@@ -241,7 +206,7 @@ TEST(DatCommandTest, FindsTheEntryAmongThousandsOfDecoys) {
     const Bytes dump = model::ExpectedImage(sample.truth, sample.audio, 700);
     model::WriteFileBytes(sample.image, dump);
 
-    Outcome applied = Kestran({"--dat", dat, sample.control}, dir);
+    Outcome applied = Kestran({"--dat", dat, sample.control});
     EXPECT_EQ(0, applied.status) << applied.out << applied.err;
     EXPECT_NE(std::string::npos, applied.out.find("shift " + Direction(-700))) << applied.out;
     EXPECT_NE(std::string::npos, applied.out.find("all 4 tracks match The One")) << applied.out;
@@ -296,7 +261,7 @@ TEST(DatCommandTest, LeavesWhatItCannotBeSureOfUntouched) {
             if (dryRun) {
                 args.insert(args.begin(), "-n");
             }
-            Outcome outcome = Kestran(args, dir);
+            Outcome outcome = Kestran(args);
             EXPECT_EQ(dryRun ? c.dryRunStatus : c.status, outcome.status)
                 << outcome.out << outcome.err;
             EXPECT_NE(std::string::npos, (outcome.out + outcome.err).find(c.says))
@@ -317,11 +282,11 @@ TEST(DatCommandTest, AppliesTheShiftAndNamesADamagedTrack) {
     dump[230 * kSector + 77] ^= 0xFF;  // track 3
     model::WriteFileBytes(sample.image, dump);
 
-    Outcome dry = Kestran({"--dat", dat, "-n", sample.control}, dir);
+    Outcome dry = Kestran({"--dat", dat, "-n", sample.control});
     EXPECT_EQ(0, dry.status) << dry.out << dry.err;
     EXPECT_NE(std::string::npos, dry.out.find("2 of 3 audio tracks match")) << dry.out;
 
-    Outcome applied = Kestran({"--dat", dat, sample.control}, dir);
+    Outcome applied = Kestran({"--dat", dat, sample.control});
     EXPECT_EQ(1, applied.status) << applied.out << applied.err;
     EXPECT_NE(std::string::npos,
               applied.err.find("3 of 4 tracks match Disc; track 3 still differs"))
@@ -340,7 +305,7 @@ TEST(DatCommandTest, SaysWhyTheLastTrackDiffersAtTheLeadOut) {
     const Bytes dump = model::ExpectedImage(sample.truth, sample.audio, 30);
     model::WriteFileBytes(sample.image, dump);
 
-    Outcome applied = Kestran({"--dat", dat, sample.control}, dir);
+    Outcome applied = Kestran({"--dat", dat, sample.control});
     EXPECT_EQ(1, applied.status) << applied.out << applied.err;
     EXPECT_NE(std::string::npos, applied.err.find("track 4 still differs")) << applied.err;
     EXPECT_NE(std::string::npos,
@@ -356,7 +321,7 @@ TEST(DatCommandTest, SaysWhyTheLastTrackDiffersAtTheLeadOut) {
 TEST(DatCommandTest, HashPrintsEntriesThatMatchBack) {
     ScratchDir dir;
     Sample sample = MakeSample(dir, "Tom & \"Jerry\" <1>", 30, 2, 20);
-    Outcome hashed = Kestran({"--hash", sample.control}, dir);
+    Outcome hashed = Kestran({"--hash", sample.control});
     ASSERT_EQ(0, hashed.status) << hashed.err;
     const std::string name = "Tom &amp; &quot;Jerry&quot; &lt;1&gt;";
     EXPECT_NE(std::string::npos, hashed.out.find("<game name=\"" + name + "\">")) << hashed.out;
@@ -370,7 +335,7 @@ TEST(DatCommandTest, HashPrintsEntriesThatMatchBack) {
         EXPECT_NE(std::string::npos, hashed.out.find(rom)) << rom << "\n" << hashed.out;
     }
     testing_support::WriteText(dir / "mine.dat", hashed.out);
-    Outcome checked = Kestran({"--dat", dir / "mine.dat", sample.control}, dir);
+    Outcome checked = Kestran({"--dat", dir / "mine.dat", sample.control});
     EXPECT_EQ(0, checked.status) << checked.out << checked.err;
     EXPECT_NE(std::string::npos, checked.out.find("already matches Tom & \"Jerry\" <1>"))
         << checked.out;
@@ -401,18 +366,18 @@ TEST(DatCommandTest, RefusesBadDatsBackupsAndUsage) {
         {{"--hash", "--dat", dir / "good.dat", sample.control}, 2, "do not go together"},
     };
     for (const Case& c : cases) {
-        Outcome outcome = Kestran(c.args, dir);
+        Outcome outcome = Kestran(c.args);
         EXPECT_EQ(c.status, outcome.status) << c.says << outcome.err;
         EXPECT_NE(std::string::npos, outcome.err.find(c.says)) << outcome.err;
         EXPECT_TRUE(model::ReadFileBytes(sample.image) == dump) << c.says;
         EXPECT_EQ("taken", ReadText(dir / "disc.old"));
     }
-    Outcome help = Kestran({"--dat", dir / "good.dat", "--help"}, dir);
+    Outcome help = Kestran({"--dat", dir / "good.dat", "--help"});
     EXPECT_EQ(0, help.status);
     EXPECT_NE(std::string::npos, help.out.find("kestran --dat FILE.dat")) << help.out;
 
     // With -n the backup does not matter: nothing is to be written.
-    Outcome dry = Kestran({"--dat=" + dir / "good.dat", "-n", sample.control}, dir);
+    Outcome dry = Kestran({"--dat=" + dir / "good.dat", "-n", sample.control});
     EXPECT_EQ(0, dry.status) << dry.out << dry.err;
     EXPECT_NE(std::string::npos, dry.out.find("shift " + Direction(-30))) << dry.out;
 }

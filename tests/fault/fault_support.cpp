@@ -14,6 +14,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "program_run.h"
+
 namespace fault {
 
 namespace {
@@ -32,16 +34,6 @@ void WriteAll(int fd, const std::string& bytes) {
         }
         done += static_cast<size_t>(n);
     }
-}
-
-std::string ReadAll(int fd) {
-    std::string bytes;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof(chunk))) > 0) {
-        bytes.append(chunk, static_cast<size_t>(n));
-    }
-    return bytes;
 }
 
 }  // namespace
@@ -114,7 +106,7 @@ bool RunInChild(const std::function<std::string()>& work, std::string* result) {
         _exit(0);
     }
     close(pipeEnds[1]);
-    *result = ReadAll(pipeEnds[0]);
+    *result = testing_support::ReadAll(pipeEnds[0]);
     close(pipeEnds[0]);
     int status = 0;
     waitpid(child, &status, 0);
@@ -139,14 +131,9 @@ int RunCli(const std::vector<std::string>& args, const std::string& directory,
     if (pipe(pipeEnds) != 0) {
         return -1;
     }
-    std::vector<char*> argv;
     std::string program = KESTRAN_CLI;
-    argv.push_back(&program[0]);
     std::vector<std::string> copies = args;
-    for (std::string& arg : copies) {
-        argv.push_back(&arg[0]);
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = testing_support::ArgumentVector(program, copies);
     fflush(nullptr);
     pid_t child = fork();
     if (child == 0) {
@@ -163,7 +150,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& directory,
         _exit(127);
     }
     close(pipeEnds[1]);
-    std::string text = ReadAll(pipeEnds[0]);
+    std::string text = testing_support::ReadAll(pipeEnds[0]);
     close(pipeEnds[0]);
     int status = 0;
     waitpid(child, &status, 0);

@@ -1,6 +1,13 @@
-# What the bench scripts share, sourced by them: their options, the checks of the build, a fresh
-# work folder inside the scratch folder, failures, and medians and spreads of timings.
-# Before sourcing, a script sets `root` (the source tree) and `tools` (what must be built).
+# What the bench scripts share, sourced by them: the programs of the build they run, their
+# options, the checks of the build, a fresh work folder inside the scratch folder, failures, and
+# medians and spreads of timings. Before sourcing, a script sets `root` (the source tree) and
+# `tools` (what else of the build it runs). KESTRAN= times another build of kestran.
+
+build=$root/build/default
+kestran=${KESTRAN:-$build/cli/kestran}
+make_disc=$build/tools/make-sample-disc
+measure=$build/bench/measure-run
+verify=$build/bench/verify-shift
 
 keep=0
 reps=7
@@ -24,7 +31,7 @@ if ! [[ $reps =~ ^[0-9]+$ ]] || [ "$reps" -lt 5 ]; then
     echo "--reps must be a number of at least 5" >&2
     exit 2
 fi
-for tool in "${tools[@]}"; do
+for tool in "$kestran" "$make_disc" "$measure" "$verify" "${tools[@]}"; do
     if [ ! -x "$tool" ]; then
         echo "missing $tool; build first: cmake --preset default && cmake --build --preset default" >&2
         exit 2

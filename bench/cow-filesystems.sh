@@ -22,12 +22,8 @@ readonly SECTOR_SIZE=2352
 readonly FS_BYTES=$((3 * 1024 * 1024 * 1024))
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-kestran=${KESTRAN:-$root/build/default/cli/kestran}
-make_disc=$root/build/default/tools/make-sample-disc
-measure=$root/build/default/bench/measure-run
-verify=$root/build/default/bench/verify-shift
 unshared=$root/build/default/bench/unshared-bytes
-tools=("$kestran" "$make_disc" "$measure" "$verify" "$unshared")
+tools=("$unshared")
 source "$root/bench/common.sh"
 
 # Why file systems cannot be made here at all, or nothing.

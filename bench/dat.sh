@@ -21,12 +21,8 @@ readonly SECTOR_SIZE=2352
 readonly DATA=212500 TRACKS=5 TRACK_LENGTH=17470 PREGAP=150
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-kestran=${KESTRAN:-$root/build/default/cli/kestran}
-make_disc=$root/build/default/tools/make-sample-disc
-measure=$root/build/default/bench/measure-run
-verify=$root/build/default/bench/verify-shift
 dat_load=$root/build/default/bench/dat-load
-tools=("$kestran" "$make_disc" "$measure" "$verify" "$dat_load")
+tools=("$dat_load")
 source "$root/bench/common.sh"
 make_work 2
 

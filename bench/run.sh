@@ -22,11 +22,7 @@ readonly SHIFT=-30             # samples; 120 bytes toward the start
 readonly SECTOR_SIZE=2352
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-kestran=${KESTRAN:-$root/build/default/cli/kestran}
-make_disc=$root/build/default/tools/make-sample-disc
-measure=$root/build/default/bench/measure-run
-verify=$root/build/default/bench/verify-shift
-tools=("$kestran" "$make_disc" "$measure" "$verify")
+tools=()
 source "$root/bench/common.sh"
 make_work 3
 

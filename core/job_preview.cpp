@@ -4,35 +4,13 @@
 
 #include "file.h"
 
-static void AddRegion(AudioRegion* regions, int32_t capacity, int32_t* count, int64_t first,
-                      int64_t end) {
-    if (*count < capacity) {
-        regions[(*count)++] = AudioRegion{first, end, 0, 0, 0, 0};
-    }
-}
-
 int32_t ListAudioRegions(const JobPlan& plan, AudioRegion* regions, int32_t capacity) {
-    const int64_t total = plan.imageSectors < 0 ? 0 : plan.imageSectors;
-    int32_t count = 0;
-    // As the rewriter does: boundary k is passed at the first sector that reaches its number and
-    // lies after the sector where boundary k - 1 was passed; the sentinel is never passed.
-    int64_t passed = -1;
-    int64_t regionStart = -1;
-    for (int32_t k = 0; k < BOUNDARY_LIST_SIZE && plan.boundaries[k] != END_SENTINEL; ++k) {
-        passed = plan.boundaries[k] > passed + 1 ? plan.boundaries[k] : passed + 1;
-        if (passed >= total) {
-            break;
-        }
-        if (k % 2 == 0) {
-            regionStart = passed;
-        } else {
-            AddRegion(regions, capacity, &count, regionStart, passed);
-            regionStart = -1;
-        }
-    }
-    // A region still open runs to the end of the image.
-    if (regionStart >= 0) {
-        AddRegion(regions, capacity, &count, regionStart, total);
+    AudioRun runs[MAX_AUDIO_RUNS];
+    int32_t count =
+        ListAudioRuns(plan.boundaries, plan.imageSectors < 0 ? 0 : plan.imageSectors, runs);
+    count = count < capacity ? count : capacity;
+    for (int32_t r = 0; r < count; ++r) {
+        regions[r] = AudioRegion{runs[r].first, runs[r].end, 0, 0, 0, 0};
     }
     for (int32_t r = 0; r < count; ++r) {
         for (int32_t t = 0; t < plan.tracks.count; ++t) {

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "sector_rewriter.h"
 #include "shift_job.h"
 
 // One run of audio sectors, as the rewriter meets it in the image.
@@ -16,8 +17,7 @@ struct AudioRegion {
     int32_t droppedNonZero;  // of those, the ones that are not silence
 };
 
-// Every audio region has a boundary list entry of its own.
-constexpr int32_t MAX_AUDIO_REGIONS = BOUNDARY_LIST_SIZE / 2;
+constexpr int32_t MAX_AUDIO_REGIONS = MAX_AUDIO_RUNS;
 
 struct JobPreview {
     int32_t regionCount;

@@ -122,6 +122,30 @@ class Rewriter {
 
 }  // namespace
 
+int32_t ListAudioRuns(const BoundaryList& list, int64_t totalSectors,
+                      AudioRun (&runs)[MAX_AUDIO_RUNS]) {
+    int32_t count = 0;
+    int64_t passed = -1;
+    int64_t runStart = -1;
+    for (int32_t k = 0; k < BOUNDARY_LIST_SIZE && list[k] != END_SENTINEL; ++k) {
+        passed = Larger(list[k], passed + 1);
+        if (passed >= totalSectors) {
+            break;
+        }
+        if (k % 2 == 0) {
+            runStart = passed;
+        } else {
+            runs[count++] = AudioRun{runStart, passed};
+            runStart = -1;
+        }
+    }
+    // A run still open goes on to the end of the image.
+    if (runStart >= 0) {
+        runs[count++] = AudioRun{runStart, totalSectors};
+    }
+    return count;
+}
+
 RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
                               const BoundaryList& list, WorkArea& work, JobHost& host,
                               int32_t chunkSectors) {
@@ -138,28 +162,32 @@ RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
     const int64_t total = Smaller(size / SECTOR_SIZE, MAX_IMAGE_SECTORS);
     host.RewriteStarting(total);
 
+    AudioRun audioRuns[MAX_AUDIO_RUNS];
+    const int32_t audioRunCount = ListAudioRuns(list, total, audioRuns);
     int64_t i = 0;
-    int32_t k = 0;
+    int32_t r = 0;  // the first audio run that has not ended before sector i
     int32_t preallocatedRun = -1;
     bool cancelled = false;
     while (i < total) {
-        // At most one boundary is passed per sector.
-        if (list[k] <= i) {
-            ++k;
+        while (r < audioRunCount && audioRuns[r].end <= i) {
+            ++r;
         }
-        bool audio = k % 2 == 1;
-        // The class holds until the sector where the next boundary is passed.
-        int64_t nextBoundary = list[k] > i + 1 ? list[k] : i + 1;
+        bool audio = r < audioRunCount && audioRuns[r].first <= i;
+        // The class holds until the next audio run begins or this one ends.
+        int64_t classEnd = r == audioRunCount ? total
+                           : audio            ? audioRuns[r].end
+                                              : audioRuns[r].first;
         int64_t nextProgress = (i / PROGRESS_INTERVAL + 1) * PROGRESS_INTERVAL;
-        int64_t runEnd =
-            Smaller(Smaller(nextBoundary, nextProgress), Smaller(total, i + chunkSectors));
+        int64_t runEnd = Smaller(Smaller(classEnd, nextProgress), i + chunkSectors);
         int64_t from = i * SECTOR_SIZE;
         int64_t to = runEnd * SECTOR_SIZE;
-        if (k != preallocatedRun && (audio || !source.MayShareBlocks())) {
+        // Data before audio run r counts as 2r, the run itself as 2r + 1.
+        int32_t run = 2 * r + (audio ? 1 : 0);
+        if (run != preallocatedRun && (audio || !source.MayShareBlocks())) {
             // Room for the rest of the run, ahead of its writes; only a hint. None for data that
             // may share its blocks with the source, which would take no room of its own.
-            target.Preallocate(from, (Smaller(nextBoundary, total) - i) * SECTOR_SIZE);
-            preallocatedRun = k;
+            target.Preallocate(from, (classEnd - i) * SECTOR_SIZE);
+            preallocatedRun = run;
         }
         if (!(audio ? rewriter.Audio(from, to) : rewriter.Data(from, to))) {
             break;

@@ -25,6 +25,22 @@ struct WorkArea {
 };
 static_assert(sizeof(WorkArea) >= MAX_BYTE_SHIFT, "the dropped bytes of a region must fit");
 
+// Audio sectors [first, end) of the image: one run that the rewriter shifts as a whole.
+struct AudioRun {
+    int64_t first;
+    int64_t end;
+};
+
+// Every audio run has a boundary list entry of its own.
+constexpr int32_t MAX_AUDIO_RUNS = BOUNDARY_LIST_SIZE / 2;
+
+// The runs of audio sectors that `list` makes of an image of `totalSectors` whole sectors, in
+// image order: boundary k is passed at the first sector that reaches its number and lies after
+// the sector where boundary k - 1 was passed; END_SENTINEL is never passed. Returns how many
+// there are, at most MAX_AUDIO_RUNS.
+int32_t ListAudioRuns(const BoundaryList& list, int64_t totalSectors,
+                      AudioRun (&runs)[MAX_AUDIO_RUNS]);
+
 enum class RewriteStatus { Finished, Cancelled, ReadFailed, WriteFailed };
 
 struct RewriteOutcome {

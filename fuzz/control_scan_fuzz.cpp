@@ -88,17 +88,6 @@ size_t Occurrences(const uint8_t* data, size_t size, const char* word) {
     return found;
 }
 
-bool HasLongLine(const uint8_t* data, size_t size) {
-    size_t run = 0;
-    for (size_t i = 0; i < size; ++i) {
-        run = (data[i] == '\n' || data[i] == '\r') ? 0 : run + 1;
-        if (run > 1000) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The sessions as the model takes them, when the table of contents gives them in order.
 bool ModelSessions(const ControlScan& scan, std::vector<model::Session>* sessions) {
     if (scan.lastSession < 2 || scan.lastSession > MAX_SESSIONS) {
@@ -234,18 +223,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // LF, CR and CR LF end lines alike (where no line is long enough to be cut in pieces).
-    if (!HasLongLine(data, size)) {
-        std::vector<uint8_t> unix;
-        for (size_t i = 0; i < size; ++i) {
-            if (data[i] == '\r') {
-                unix.push_back('\n');
-                if (i + 1 < size && data[i + 1] == '\n') {
-                    ++i;
-                }
-            } else {
-                unix.push_back(data[i]);
-            }
-        }
+    if (!fuzzing::HasLongLine(data, size)) {
+        std::vector<uint8_t> unix = fuzzing::WithLfEndings(data, size);
         Scan lf = ScanBytes(unix.data(), unix.size());
         Check(lf.entries == scan.entries, "line endings changed the list");
     }

@@ -107,6 +107,32 @@ void RandomBytes(uint32_t seed, size_t size, std::vector<uint8_t>* bytes) {
     }
 }
 
+bool HasLongLine(const uint8_t* data, size_t size) {
+    size_t run = 0;
+    for (size_t i = 0; i < size; ++i) {
+        run = (data[i] == '\n' || data[i] == '\r') ? 0 : run + 1;
+        if (run > 1000) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<uint8_t> WithLfEndings(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> lf;
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] == '\r') {
+            lf.push_back('\n');
+            if (i + 1 < size && data[i + 1] == '\n') {
+                ++i;
+            }
+        } else {
+            lf.push_back(data[i]);
+        }
+    }
+    return lf;
+}
+
 void Finding(const char* target, const char* what) {
     fprintf(stderr, "%s: %s\n", target, what);
     if (!folder.empty()) {

@@ -24,6 +24,13 @@ void RandomBytes(uint32_t seed, size_t size, std::vector<uint8_t>* bytes);
 bool ReadWhole(const std::string& path, std::vector<uint8_t>* bytes);
 bool WriteWhole(const std::string& path, const uint8_t* data, size_t size);
 
+// True when a line (bytes between LF and CR) runs past 1000 bytes: line readers cut it in pieces,
+// so that its line ends no longer read alike.
+bool HasLongLine(const uint8_t* data, size_t size);
+
+// The bytes with every CR LF and lone CR turned into LF.
+std::vector<uint8_t> WithLfEndings(const uint8_t* data, size_t size);
+
 // Stops the process with a message: libFuzzer keeps the input that did it.
 [[noreturn]] void Finding(const char* target, const char* what);
 

@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -47,42 +48,32 @@ std::unique_ptr<CueSheet> Read(const uint8_t* data, size_t size) {
     return sheet;
 }
 
-size_t LineEnds(const uint8_t* data, size_t size) {
-    size_t ends = 0;
-    for (size_t i = 0; i < size; ++i) {
-        ends += data[i] == '\n' || (data[i] == '\r' && (i + 1 == size || data[i + 1] != '\n'));
-    }
-    return ends;
-}
-
 void CheckSheet(const CueSheet& sheet, const uint8_t* data, size_t size) {
-    Check(sheet.fileCount >= 0 && sheet.fileCount <= MAX_SHEET_FILES, "file count out of range");
-    Check(sheet.trackCount >= 0 && sheet.trackCount <= MAX_TRACKS, "track count out of range");
-    Check(sheet.problemLine >= 0 &&
-              static_cast<size_t>(sheet.problemLine) <= LineEnds(data, size) + 1,
+    Check(sheet.fileCount >= 0 && sheet.fileCount <= MAX_SHEET_FILES && sheet.trackCount >= 0 &&
+              sheet.trackCount <= MAX_TRACKS && sheet.sessions >= 1,
+          "counts out of range");
+    Check(sheet.problemLine <=
+              1 + std::count(data, data + size, '\n') + std::count(data, data + size, '\r'),
           "a problem named on a line the sheet does not have");
-    Check(sheet.sessions >= 1, "no session");
-    int32_t number = 0;
+    Check(sheet.problem != SheetProblem::None || sheet.trackCount > 0, "read without a track");
     for (int32_t t = 0; t < sheet.trackCount; ++t) {
         const SheetTrack& track = sheet.tracks[t];
-        Check(track.number > number && track.number <= MAX_TRACKS, "track numbers not rising");
-        number = track.number;
-        Check(
-            track.file >= 0 && track.file <= track.index1File && track.index1File < sheet.fileCount,
-            "a track in a file the sheet does not list");
-        Check(track.session >= 1 && track.session <= sheet.sessions, "a track in no session");
-        Check(track.pregap >= 0 && track.postgap >= 0, "a negative gap");
-        bool complete = sheet.problem == SheetProblem::None || t + 1 < sheet.trackCount;
-        Check(!complete || track.index1 >= 0, "a track without INDEX 01");
-        Check(track.index0 == NOT_GIVEN || track.index1 == NOT_GIVEN ||
-                  track.index1File > track.file || track.index0 < track.index1,
-              "INDEX 00 not before INDEX 01");
-        if (t > 0 && complete && track.file == sheet.tracks[t - 1].index1File) {
-            int32_t first = track.index0 != NOT_GIVEN ? track.index0 : track.index1;
-            Check(first > sheet.tracks[t - 1].index1, "two tracks on one sector");
+        const SheetTrack* before = t > 0 ? &sheet.tracks[t - 1] : nullptr;
+        Check(track.number > (before ? before->number : 0) && track.number <= MAX_TRACKS,
+              "track numbers not rising");
+        Check(track.file >= 0 && track.file <= track.index1File &&
+                  track.index1File < sheet.fileCount && track.session >= 1 &&
+                  track.session <= sheet.sessions && track.pregap >= 0 && track.postgap >= 0,
+              "a track in a file or session the sheet does not have");
+        if (sheet.problem == SheetProblem::None || t + 1 < sheet.trackCount) {
+            Check(
+                track.index1 >= 0 && (track.index0 < track.index1 || track.index1File > track.file),
+                "a track without INDEX 01, or INDEX 00 not before it");
+            Check(!before || track.file > before->index1File ||
+                      (track.index0 != NOT_GIVEN ? track.index0 : track.index1) > before->index1,
+                  "two tracks on one sector");
         }
     }
-    Check(sheet.problem != SheetProblem::None || sheet.trackCount > 0, "read without a track");
 }
 
 void CheckPlacement(const CueSheet& sheet, const std::vector<int64_t>& bytes) {
@@ -100,8 +91,9 @@ void CheckPlacement(const CueSheet& sheet, const std::vector<int64_t>& bytes) {
     }
     int64_t stream = 0;
     for (int32_t f = 0; f < sheet.fileCount; ++f) {
-        Check(placement->fileFirst[f] == stream, "files not one after the other");
-        Check(placement->fileSectors[f] * SECTOR_SIZE == bytes[f], "a file's sectors miscounted");
+        Check(placement->fileFirst[f] == stream &&
+                  placement->fileSectors[f] * SECTOR_SIZE == bytes[f],
+              "files not one after the other, whole");
         stream += placement->fileSectors[f];
     }
     Check(stream == placement->streamSectors, "stream length differs from its files");
@@ -110,13 +102,12 @@ void CheckPlacement(const CueSheet& sheet, const std::vector<int64_t>& bytes) {
         const SheetTrack& track = sheet.tracks[t];
         int64_t first = placement->trackFirst[t];
         int64_t index1 = placement->trackIndex1[t];
-        Check(first > previous && index1 >= first, "placed tracks out of order");
-        int64_t fileFirst = placement->fileFirst[track.file];
-        int64_t index1First = placement->fileFirst[track.index1File];
-        Check(first >= fileFirst && first < fileFirst + placement->fileSectors[track.file] &&
-                  index1 >= index1First &&
-                  index1 < index1First + placement->fileSectors[track.index1File],
-              "a track placed outside its file");
+        int64_t start = placement->fileFirst[track.file];
+        int64_t index1Start = placement->fileFirst[track.index1File];
+        Check(first > previous && index1 >= first && first >= start &&
+                  first < start + placement->fileSectors[track.file] && index1 >= index1Start &&
+                  index1 < index1Start + placement->fileSectors[track.index1File],
+              "a track placed out of order or outside its file");
         Check(track.sectorSize == SECTOR_SIZE, "a track of another sector size placed");
         previous = index1;
     }

@@ -205,68 +205,39 @@ def dats():
 
 
 def cue_sheets():
-    """Sheets of each layout that must place, and one for each refusal."""
-    def track(n, kind, *indexes):
-        lines = ["  TRACK %02d %s" % (n, kind)]
-        lines += ["    INDEX %02d %s" % (i, t) for i, t in indexes]
-        return lines
-
-    def split(name, kinds, sessions=None):
-        lines = []
-        for n, kind in enumerate(kinds, 1):
-            if sessions and n in sessions:
-                lines.append("REM SESSION %02d" % sessions[n])
-            lines.append('FILE "%s (Track %d).bin" BINARY' % (name, n))
-            pregap = n > 1 and kind == "AUDIO"
-            lines += track(n, kind, *([(0, "00:00:00"), (1, "00:02:00")] if pregap
-                                      else [(1, "00:00:00")]))
-        return lines
-
-    single = ['FILE "disc.bin" BINARY'] + track(1, "MODE1/2352", (1, "00:16:00")) \
-        + track(2, "AUDIO", (0, "00:16:00"), (1, "00:18:00")) \
-        + track(3, "AUDIO", (0, "00:38:00"), (1, "00:40:00"))
-    single[2] = "    INDEX 01 00:00:00"
-    appended = ['FILE "a.bin" BINARY'] + track(1, "AUDIO", (1, "00:00:00")) \
-        + track(2, "AUDIO", (0, "00:18:00")) + ['FILE "b.bin" BINARY', "    INDEX 01 00:00:00"]
+    """Sheets of each layout that must place ("|" ends a line), and one for each refusal."""
+    redump = ('FILE "G (Track 1).bin" BINARY|  TRACK 01 MODE1/2352|    INDEX 01 00:00:00|'
+              'FILE "G (Track 2).bin" BINARY|  TRACK 02 AUDIO|    FLAGS DCP|    ISRC X|'
+              '    INDEX 00 00:00:00|    INDEX 01 00:02:00|')
+    two = "FILE a BINARY|TRACK 1 AUDIO|INDEX 1 00:02:00|TRACK 2 AUDIO|"
     sheets = {
-        "redump-mixed": split("Game", ["MODE1/2352", "AUDIO", "AUDIO"]),
-        "single-file": single,
-        "gaps-appended": appended,
-        "cd-extra": split("Extra", ["AUDIO", "AUDIO", "MODE2/2352"], {1: 1, 3: 2}),
-        "audio-session": split("Late", ["MODE1/2352", "AUDIO"], {1: 1, 2: 2}),
-        "cdi-data-first": split("Cdi", ["CDI/2352", "AUDIO"]),
-        "skipped-lines": ["CATALOG 0000000000000", 'TITLE "t"', 'PERFORMER "p"',
-                          'SONGWRITER "s"', "REM GENRE Rock", "FILE plain name.bin MOTOROLA",
-                          "  TRACK 01 AUDIO", "    FLAGS DCP PRE", "    ISRC ABCDE1234567",
-                          "    PREGAP 00:02:00", "    INDEX 01 00:00:00", "    POSTGAP 00:00:10"],
-        "other-size-alone": ['FILE "d.iso" BINARY'] + track(1, "MODE1/2048", (1, "00:00:00")),
-        "audio-in-wave": ['FILE "a.wav" WAVE'] + track(1, "AUDIO", (1, "00:00:00")),
-        "audio-beside-cdg": ['FILE "k.bin" BINARY'] + track(1, "CDG", (1, "00:00:00"))
-        + track(2, "AUDIO", (1, "00:02:00")),
-        "unknown-type": ['FILE "u.bin" BINARY'] + track(1, "MODE9/1", (1, "00:00:00")),
-        "no-track": ['FILE "a.bin" BINARY'],
-        "track-before-file": track(1, "AUDIO", (1, "00:00:00")),
-        "bad-track-number": ['FILE a BINARY'] + track(0, "AUDIO", (1, "00:00:00")),
-        "track-numbers-fall": ['FILE a BINARY'] + track(2, "AUDIO", (1, "00:00:00"))
-        + track(1, "AUDIO", (1, "00:02:00")),
-        "bad-index": ['FILE a BINARY'] + track(1, "AUDIO", (1, "00:60:74")),
-        "index-out-of-order": ['FILE a BINARY'] + track(1, "AUDIO", (1, "00:02:00"), (0, "0:1:0")),
-        "two-tracks-one-sector": ['FILE a BINARY'] + track(1, "AUDIO", (1, "00:02:00"))
-        + track(2, "AUDIO", (1, "00:02:00")),
-        "no-index-1": ['FILE a BINARY'] + track(1, "AUDIO", (0, "00:00:00")),
-        "index-before-track": ['FILE a BINARY', "INDEX 01 00:00:00"],
-        "bad-gap": ['FILE a BINARY', "  TRACK 01 AUDIO", "  PREGAP 2s"],
-        "bad-session": ["REM SESSION 02", "REM SESSION 01"],
-        "name-too-long": ['FILE "%s" BINARY' % ("n" * 1100)],
-        "unclosed-quote": ['FILE "a.bin BINARY'],
-        "too-many-files": ['FILE "f%d.bin" BINARY' % n for n in range(100)],
-        "many-tracks": ['FILE "all.bin" BINARY'] + sum(
-            (track(n, "AUDIO", (1, "%02d:00:00" % n)) for n in range(1, 100)), []),
+        "redump-mixed": "CATALOG 1|TITLE t|PERFORMER p|SONGWRITER s|REM GENRE x|" + redump,
+        "single-file": "FILE disc.bin MOTOROLA|TRACK 1 CDI/2352|INDEX 1 0:0:0|TRACK 2 AUDIO|"
+        "PREGAP 0:2:0|INDEX 0 0:16:0|INDEX 1 0:18:0|POSTGAP 0:0:10|",
+        "gaps-appended": two + "INDEX 0 0:20:0|FILE b BINARY|INDEX 1 0:0:0|",
+        "cd-extra": "REM SESSION 01|" + redump.replace("MODE1/2352", "AUDIO") + "REM SESSION 02|"
+        "FILE c BINARY|TRACK 03 MODE2/2352|INDEX 01 00:00:00|",
+        "other-size-alone": "FILE d.iso BINARY|TRACK 1 MODE1/2048|INDEX 1 0:0:0|",
+        "audio-in-wave": "FILE a.wav WAVE|TRACK 1 AUDIO|INDEX 1 0:0:0|",
+        "audio-beside-cdg": "FILE k BINARY|TRACK 1 CDG|INDEX 1 0:0:0|TRACK 2 AUDIO|INDEX 1 0:2:0|",
+        "unknown-type": "FILE u BINARY|TRACK 1 MODE9/1|INDEX 1 0:0:0|",
+        "no-track": "FILE a BINARY|",
+        "track-before-file": "TRACK 1 AUDIO|INDEX 1 0:0:0|",
+        "track-numbers-fall": two.replace("TRACK 2", "TRACK 1"),
+        "bad-index": two + "INDEX 1 00:60:75|",
+        "index-out-of-order": two + "INDEX 1 0:3:0|INDEX 0 0:4:0|",
+        "two-tracks-one-sector": two + "INDEX 1 00:02:00|",
+        "no-index-1": two + "INDEX 0 0:3:0|",
+        "index-before-track": "FILE a BINARY|INDEX 01 00:00:00|",
+        "bad-gap": two + "PREGAP 2s|",
+        "bad-session": "REM SESSION 02|REM SESSION 01|",
+        "name-too-long": 'FILE "%s" BINARY|' % ("n" * 1100),
+        "unclosed-quote": 'FILE "a.bin BINARY|',
     }
-    texts = {name: "\n".join(lines) + "\n" for name, lines in sheets.items()}
-    texts["crlf-bom"] = "\ufeff" + texts["redump-mixed"].replace("\n", "\r\n")
-    texts["cr-lower-case"] = texts["single-file"].lower().replace("\n", "\r")
-    texts["nul-byte"] = texts["redump-mixed"] + "\0" + 'FILE "x" BINARY\n'
+    texts = {name: text.replace("|", "\n") for name, text in sheets.items()}
+    texts["crlf-bom"] = "\ufeff" + sheets["redump-mixed"].replace("|", "\r\n")
+    texts["cr-lower-case"] = sheets["single-file"].lower().replace("|", "\r")
+    texts["nul-byte"] = texts["redump-mixed"] + "\0" + "FILE x BINARY\n"
     return texts
 
 

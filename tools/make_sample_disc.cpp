@@ -1,6 +1,6 @@
 // make-sample-disc: writes a sample disc (a data track and audio tracks of tones, in one session
-// or in two) as a CloneCD-layout control file and raw image, so that kestran can be tried
-// without a drive.
+// or in two) as a CloneCD-layout control file and raw image, or as a BIN/CUE set cut from the
+// same bytes, so that kestran can be tried without a drive.
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -33,6 +33,14 @@ struct Layout {
     long edgeSilence = 0;  // samples of silence at each end of the audio
 };
 
+// How a BIN/CUE set cuts the image into files.
+enum class Cut {
+    None,          // a CloneCD-layout set instead
+    PerTrack,      // one file per track from its first index on, as redump cuts them
+    SingleFile,    // one file for the whole image
+    GapsAppended,  // one file per track from its INDEX 01 on, the next pregap at its end
+};
+
 struct Track {
     int number;
     bool audio;
@@ -53,15 +61,24 @@ const char kUsage[] =
     "Usage: make-sample-disc [--data N] [--tracks K] [--track-length M]\n"
     "                        [--cd-extra | --audio-session [--store-gap]]\n"
     "                        [--edge-silence S] PATH.ccd\n"
+    "       make-sample-disc --cue [--single-file | --gaps-appended] [the options above but\n"
+    "                        --store-gap] PATH.cue\n"
     "Writes PATH.ccd and PATH.img: a data track of N sectors (default 1200; 0 for an audio\n"
     "disc), then K audio tracks (default 3) of M sectors each (default 1500), each holding a\n"
     "tone, the first with a 150-sector pregap of silence after a data track.\n"
+    "With --cue, writes the same disc as PATH.cue and one file per track, \"NAME (Track 1).bin\"\n"
+    "and so on (\"(Track 01)\" from 10 tracks on), each from its track's first index on, as\n"
+    "redump cuts them; the files hold exactly the bytes of the CloneCD-layout image.\n"
+    "  --single-file    one file, NAME.bin, the whole image\n"
+    "  --gaps-appended  each file from its track's INDEX 01 on, the next track's pregap at its "
+    "end\n"
     "  --cd-extra       two sessions: the audio tracks, then the data track (N > 0)\n"
     "  --audio-session  two sessions: the data track (N > 0), then the audio tracks\n"
     "  --store-gap      the image also holds the 11400 sectors between the sessions (silence);\n"
     "                   by default it leaves them out, as CloneCD-layout images do\n"
     "  --edge-silence S the first and last S samples of the audio are silence, so that a shift\n"
-    "                   of up to S samples either way and back gives the same image\n";
+    "                   of up to S samples either way and back gives the same image\n"
+    "Two sessions in a cue sheet: REM SESSION 02, and the sectors between them in no file.\n";
 
 int Bcd(int value) {
     return (value / 10) * 16 + value % 10;
@@ -229,6 +246,107 @@ bool WriteControlFile(const std::string& path, const std::vector<Track>& tracks,
     return fclose(f) == 0;
 }
 
+// The part of the disc that the image holds after the sectors before it, for each session.
+struct Segment {
+    long first;  // disc address of its first sector
+    long end;
+    long imageFirst;
+};
+
+// The image sector that holds disc address `lba`, or -1 when the image leaves it out.
+long ImageSector(const std::vector<Segment>& segments, long lba) {
+    for (const Segment& s : segments) {
+        if (lba >= s.first && lba < s.end) {
+            return s.imageFirst + (lba - s.first);
+        }
+    }
+    return -1;
+}
+
+// Writes the image's sectors [from, to) to `path`; `fill` gives the sector at a disc address.
+template <typename Fill>
+bool WriteSectors(const std::string& path, const std::vector<Segment>& segments, long from, long to,
+                  Fill fill) {
+    FILE* f = fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    std::vector<unsigned char> sector(kSectorSize);
+    bool ok = true;
+    for (const Segment& s : segments) {
+        for (long i = s.imageFirst; ok && i < s.imageFirst + (s.end - s.first); ++i) {
+            if (i >= from && i < to) {
+                fill(sector.data(), s.first + (i - s.imageFirst));
+                ok = fwrite(sector.data(), kSectorSize, 1, f) == 1;
+            }
+        }
+    }
+    return fclose(f) == 0 && ok;
+}
+
+std::string CueTime(long sectors) {
+    char text[32];
+    snprintf(text, sizeof(text), "%02ld:%02ld:%02ld", sectors / 4500, sectors / 75 % 60,
+             sectors % 75);
+    return text;
+}
+
+struct BinFile {
+    std::string name;
+    long first;  // image sectors [first, end)
+    long end;
+};
+
+// Cuts the image into files and writes the cue sheet that lists them. Returns the files.
+std::vector<BinFile> CueSheetText(const std::string& base, Cut cut,
+                                  const std::vector<Track>& tracks,
+                                  const std::vector<Segment>& segments, long imageSectors,
+                                  std::string* text) {
+    std::vector<BinFile> files;
+    const char* format = tracks.size() >= 10 ? "%s (Track %02d).bin" : "%s (Track %d).bin";
+    for (const Track& t : tracks) {
+        long index0 = t.index0 >= 0 ? ImageSector(segments, t.index0) : -1;
+        long first = cut == Cut::PerTrack && index0 >= 0 ? index0 : ImageSector(segments, t.index1);
+        if (cut != Cut::SingleFile || files.empty()) {
+            char name[1024];
+            snprintf(name, sizeof(name), format, base.c_str(), t.number);
+            files.push_back({cut == Cut::SingleFile ? base + ".bin" : name,
+                             files.empty() ? 0 : first, imageSectors});
+            if (files.size() > 1) {
+                files[files.size() - 2].end = files.back().first;
+            }
+        }
+    }
+    const bool twoSessions = tracks.back().session > 1;
+    size_t nextFile = 0;
+    long fileFirst = 0;
+    // The FILE lines of the files that begin at or before image sector `at`.
+    auto fileLines = [&](long at) {
+        while (nextFile < files.size() && files[nextFile].first <= at) {
+            *text += "FILE \"" + files[nextFile].name + "\" BINARY\r\n";
+            fileFirst = files[nextFile++].first;
+        }
+    };
+    for (const Track& t : tracks) {
+        if (twoSessions && (t.number == 1 || t.session != tracks[t.number - 2].session)) {
+            *text += "REM SESSION 0" + std::to_string(t.session) + "\r\n";
+        }
+        long index0 = t.index0 >= 0 ? ImageSector(segments, t.index0) : -1;
+        long index1 = ImageSector(segments, t.index1);
+        fileLines(index0 >= 0 ? index0 : index1);
+        const char* mode = t.audio ? "AUDIO" : t.session == 1 ? "MODE1/2352" : "MODE2/2352";
+        char line[64];
+        snprintf(line, sizeof(line), "  TRACK %02d %s\r\n", t.number, mode);
+        *text += line;
+        if (index0 >= 0) {
+            *text += "    INDEX 00 " + CueTime(index0 - fileFirst) + "\r\n";
+        }
+        fileLines(index1);
+        *text += "    INDEX 01 " + CueTime(index1 - fileFirst) + "\r\n";
+    }
+    return files;
+}
+
 bool ParseCount(const char* text, long* value) {
     char* end = nullptr;
     long v = strtol(text, &end, 10);
@@ -243,6 +361,8 @@ bool ParseCount(const char* text, long* value) {
 
 int main(int argc, char** argv) {
     Layout layout;
+    Cut cut = Cut::None;
+    bool cue = false;
     const char* controlPath = nullptr;
     for (int i = 1; i < argc; ++i) {
         long value = 0;
@@ -263,6 +383,12 @@ int main(int argc, char** argv) {
             layout.sessions = Sessions::CdExtra;
         } else if (strcmp(argv[i], "--audio-session") == 0) {
             layout.sessions = Sessions::AudioSession;
+        } else if (strcmp(argv[i], "--cue") == 0) {
+            cue = true;
+        } else if (strcmp(argv[i], "--single-file") == 0) {
+            cut = Cut::SingleFile;
+        } else if (strcmp(argv[i], "--gaps-appended") == 0) {
+            cut = Cut::GapsAppended;
         } else if (strcmp(argv[i], "--store-gap") == 0) {
             layout.storeGap = true;
         } else if (strcmp(argv[i], "--edge-silence") == 0 && hasValue) {
@@ -275,15 +401,21 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    if (cue && cut == Cut::None) {
+        cut = Cut::PerTrack;
+    }
     std::string control = controlPath != nullptr ? controlPath : "";
-    if (control.size() < 5 || control.compare(control.size() - 4, 4, ".ccd") != 0) {
+    const char* extension = cue ? ".cue" : ".ccd";
+    if (control.size() < 5 || control.compare(control.size() - 4, 4, extension) != 0) {
         fputs(kUsage, stderr);
         return 2;
     }
-    std::string image = control.substr(0, control.size() - 4) + ".img";
+    std::string stem = control.substr(0, control.size() - 4);
+    std::string image = stem + ".img";
 
     const bool twoSessions = layout.sessions != Sessions::One;
-    if ((twoSessions && layout.dataSectors == 0) || (layout.storeGap && !twoSessions)) {
+    if ((twoSessions && layout.dataSectors == 0) || (layout.storeGap && !twoSessions) ||
+        (cut != Cut::None) != cue || (cue && layout.storeGap)) {
         fputs(kUsage, stderr);
         return 2;
     }
@@ -358,38 +490,49 @@ int main(int argc, char** argv) {
 
     // The image holds each session from its first track's start (the disc's start for the
     // first) to its lead-out, and the gaps between them only when asked to.
-    FILE* f = fopen(image.c_str(), "wb");
-    if (f == nullptr) {
-        perror(image.c_str());
-        return 1;
-    }
-    std::vector<unsigned char> block(static_cast<size_t>(kSectorSize) * 64);
+    std::vector<Segment> segments;
     long imageSectors = 0;
     for (size_t k = 0; k < sessions.size(); ++k) {
         long from = k == 0 ? 0 : layout.storeGap ? sessions[k - 1].leadOut : sessions[k].first;
-        long to = sessions[k].leadOut;
-        for (long lba = from; lba < to;) {
-            long count = to - lba < 64 ? to - lba : 64;
-            for (long s = 0; s < count; ++s) {
-                unsigned char* p = block.data() + s * kSectorSize;
-                if (lba + s < sessions[k].first && k > 0) {
-                    memset(p, 0, kSectorSize);
-                } else {
-                    FillSector(p, lba + s, tracks);
-                    silenceEdges(p, lba + s);
-                }
-            }
-            if (fwrite(block.data(), kSectorSize, static_cast<size_t>(count), f) !=
-                static_cast<size_t>(count)) {
-                perror(image.c_str());
-                fclose(f);
+        segments.push_back({from, sessions[k].leadOut, imageSectors});
+        imageSectors += sessions[k].leadOut - from;
+    }
+    auto fill = [&](unsigned char* p, long lba) {
+        if (sessions.size() > 1 && lba < sessions[1].first && lba >= sessions[0].leadOut) {
+            memset(p, 0, kSectorSize);
+        } else {
+            FillSector(p, lba, tracks);
+            silenceEdges(p, lba);
+        }
+    };
+    if (cue) {
+        size_t slash = stem.find_last_of('/');
+        std::string folder = slash == std::string::npos ? "" : stem.substr(0, slash + 1);
+        std::string text;
+        std::vector<BinFile> files =
+            CueSheetText(stem.substr(folder.size()), cut, tracks, segments, imageSectors, &text);
+        for (const BinFile& file : files) {
+            if (!WriteSectors(folder + file.name, segments, file.first, file.end, fill)) {
+                perror((folder + file.name).c_str());
                 return 1;
             }
-            lba += count;
-            imageSectors += count;
         }
+        FILE* f = fopen(control.c_str(), "wb");
+        if (f == nullptr || fputs(text.c_str(), f) < 0 || fclose(f) != 0) {
+            perror(control.c_str());
+            return 1;
+        }
+        printf("%s: %ld sectors in %d files (%ld data, %d audio tracks of %ld%s)\n",
+               control.c_str(), imageSectors, static_cast<int>(files.size()), layout.dataSectors,
+               layout.audioTracks, layout.trackSectors,
+               twoSessions ? "; two sessions, the sectors between them in no file" : "");
+        return 0;
     }
-    if (fclose(f) != 0 || !WriteControlFile(control, tracks, sessions)) {
+    if (!WriteSectors(image, segments, 0, imageSectors, fill)) {
+        perror(image.c_str());
+        return 1;
+    }
+    if (!WriteControlFile(control, tracks, sessions)) {
         perror(control.c_str());
         return 1;
     }

@@ -52,11 +52,11 @@ static char* SkipBlanks(char* text) {
     return text;
 }
 
-// Cuts the line in place into blank-separated words; returns how many, at most MAX_WORDS.
-static int32_t SplitWords(char* line, char** words) {
+// Cuts the line in place into blank-separated words; returns how many, at most `room`.
+static int32_t SplitWords(char* line, char** words, int32_t room) {
     int32_t count = 0;
     char* p = SkipBlanks(line);
-    while (*p != '\0' && count < MAX_WORDS) {
+    while (*p != '\0' && count < room) {
         words[count++] = p;
         while (*p != '\0' && !IsBlank(*p)) {
             ++p;
@@ -147,7 +147,7 @@ static SheetProblem ReadFileLine(char* rest, SheetFile& file) {
         *nameEnd = '\0';
     }
     char* words[MAX_WORDS];
-    if (*name == '\0' || SplitWords(type, words) == 0) {
+    if (*name == '\0' || SplitWords(type, words, MAX_WORDS) == 0) {
         return SheetProblem::BadFile;
     }
     CopyString(file.name, name);
@@ -250,7 +250,7 @@ static SheetProblem ReadLine(char* line, bool cut, CueSheet& sheet, ReadState& s
         return problem;
     }
     // words[0] is the keyword, the words after it follow.
-    int32_t count = SplitWords(rest, words + 1) + 1;
+    int32_t count = SplitWords(rest, words + 1, MAX_WORDS - 1) + 1;
     words[0] = keyword;
     if (CompareNoCase(keyword, "TRACK") == 0) {
         if (state.track != nullptr && state.track->index1 == NOT_GIVEN) {

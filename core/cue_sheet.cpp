@@ -211,6 +211,7 @@ static SheetProblem ReadIndexLine(char** words, int32_t count, CueSheet& sheet, 
     }
     if (!state.trackIndexed) {
         track.file = fileIndex;
+        track.index1File = fileIndex;
         state.trackIndexed = true;
     }
     if (number == 0) {

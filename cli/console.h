@@ -14,3 +14,9 @@ int TerminalWidth(FILE* stream);
 // (128 + the signal's number). Keeps a file-size limit from killing the process so that a failed
 // write can be undone, and a closed pipe so that a failed write of the output is reported.
 void InstallCancelHandler(void (*onCancel)(int exitStatus));
+
+// A stream that takes whatever is written and keeps nothing.
+FILE* OpenNullOutput();
+
+// A temporary file, read and written, removed when closed; nullptr when none can be made.
+FILE* OpenCapture();

@@ -38,3 +38,11 @@ void InstallCancelHandler(void (*onCancel)(int)) {
     // A reader gone from the output pipe makes the write fail with EPIPE, which is reported.
     signal(SIGPIPE, SIG_IGN);
 }
+
+FILE* OpenNullOutput() {
+    return fopen("/dev/null", "w");
+}
+
+FILE* OpenCapture() {
+    return tmpfile();
+}

@@ -1,4 +1,5 @@
 #include <io.h>
+#include <stdlib.h>
 #include <windows.h>
 
 #include "console.h"
@@ -35,4 +36,19 @@ int TerminalWidth(FILE* stream) {
 void InstallCancelHandler(void (*onCancel)(int)) {
     cancelCallback = onCancel;
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+FILE* OpenNullOutput() {
+    return fopen("NUL", "w");
+}
+
+// tmpfile() of the old C runtime writes to the root of the drive, where users may not write.
+FILE* OpenCapture() {
+    char* name = _tempnam(nullptr, "kestran");
+    if (name == nullptr) {
+        return nullptr;
+    }
+    FILE* capture = fopen(name, "w+bTD");
+    free(name);
+    return capture;
 }

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr int EXIT_MATCHES = 0;
 constexpr int EXIT_NOT_MATCHED = 1;
 
 const char* DatProblem(const verify::DatLoad& load) {
@@ -37,49 +36,50 @@ const char* DatProblem(const verify::DatLoad& load) {
 }
 
 void PrintDatProblem(const char* path, const verify::DatLoad& load) {
-    fprintf(stderr, "kestran: %s: %s", path, DatProblem(load));
+    fprintf(ImageErr(), "kestran: %s: %s", path, DatProblem(load));
     if (load.status == verify::DatStatus::NotWellFormed) {
-        fprintf(stderr, " at line %lld, column %lld: %s", static_cast<long long>(load.line),
+        fprintf(ImageErr(), " at line %lld, column %lld: %s", static_cast<long long>(load.line),
                 static_cast<long long>(load.column), load.detail.c_str());
     } else if (load.systemError != 0) {
-        fprintf(stderr, " (%s)", SystemErrorText(load.systemError));
+        fprintf(ImageErr(), " (%s)", SystemErrorText(load.systemError));
     }
-    fprintf(stderr, "; nothing changed\n");
+    fprintf(ImageErr(), "; nothing changed\n");
 }
 
 void PrintScanProblem(const char* controlPath, const std::string& imagePath,
                       const verify::ScanResult& scan) {
-    fprintf(stderr, "kestran: %s: ", controlPath);
+    fprintf(ImageErr(), "kestran: %s: ", controlPath);
     switch (scan.status) {
         case verify::ScanStatus::Done:
             break;
         case verify::ScanStatus::CannotOpen:
-            fprintf(stderr, "cannot open %s (%s)", imagePath.c_str(),
+            fprintf(ImageErr(), "cannot open %s (%s)", imagePath.c_str(),
                     SystemErrorText(scan.systemError));
             break;
         case verify::ScanStatus::ReadFailed:
-            fprintf(stderr, "cannot read %s (%s)", imagePath.c_str(),
+            fprintf(ImageErr(), "cannot read %s (%s)", imagePath.c_str(),
                     scan.systemError != 0 ? SystemErrorText(scan.systemError)
                                           : "the file became shorter");
             break;
         case verify::ScanStatus::NoTracks:
-            fprintf(stderr, "the control file lists no track");
+            fprintf(ImageErr(), "the control file lists no track");
             break;
         case verify::ScanStatus::TracksOutOfOrder:
-            fprintf(stderr, "track %d starts before the track before it ends", scan.track);
+            fprintf(ImageErr(), "track %d starts before the track before it ends", scan.track);
             break;
         case verify::ScanStatus::TrackPastEnd:
-            fprintf(stderr, "track %d starts past the end of %s", scan.track, imagePath.c_str());
+            fprintf(ImageErr(), "track %d starts past the end of %s", scan.track,
+                    imagePath.c_str());
             break;
         case verify::ScanStatus::CrossesRegionEdge:
-            fprintf(stderr, "track %d lies partly in an audio region and partly outside",
+            fprintf(ImageErr(), "track %d lies partly in an audio region and partly outside",
                     scan.track);
             break;
         case verify::ScanStatus::DataInAudioRegion:
-            fprintf(stderr, "data track %d lies in an audio region", scan.track);
+            fprintf(ImageErr(), "data track %d lies in an audio region", scan.track);
             break;
     }
-    fprintf(stderr, "; nothing changed\n");
+    fprintf(ImageErr(), "; nothing changed\n");
 }
 
 std::string ShiftText(int32_t shift) {
@@ -130,18 +130,19 @@ const char* StateText(bool sizeFits, bool matches) {
 void PrintTable(const verify::ImageScan& scan, const verify::ShiftFinding& finding,
                 bool withShift) {
     const std::vector<verify::ImageTrack>& tracks = scan.Tracks();
-    printf("  track  type    sectors  crc32     as is%s\n",
-           withShift ? ("         after " + ShiftText(finding.shift)).c_str() : "");
+    fprintf(ImageOut(), "  track  type    sectors  crc32     as is%s\n",
+            withShift ? ("         after " + ShiftText(finding.shift)).c_str() : "");
     for (size_t t = 0; t < tracks.size(); ++t) {
         const verify::TrackMatch& match = finding.tracks[t];
-        printf("  %5d  %-5s  %8lld  %s  ", tracks[t].number, tracks[t].audio ? "audio" : "data",
-               static_cast<long long>((tracks[t].end - tracks[t].first) / SECTOR_SIZE),
-               verify::CrcText(tracks[t].asIs.crc).c_str());
+        fprintf(ImageOut(), "  %5d  %-5s  %8lld  %s  ", tracks[t].number,
+                tracks[t].audio ? "audio" : "data",
+                static_cast<long long>((tracks[t].end - tracks[t].first) / SECTOR_SIZE),
+                verify::CrcText(tracks[t].asIs.crc).c_str());
         if (withShift) {
-            printf("%-12s  %s\n", StateText(match.sizeFits, match.asIs),
-                   StateText(match.sizeFits, match.shifted));
+            fprintf(ImageOut(), "%-12s  %s\n", StateText(match.sizeFits, match.asIs),
+                    StateText(match.sizeFits, match.shifted));
         } else {
-            printf("%s\n", StateText(match.sizeFits, match.asIs));
+            fprintf(ImageOut(), "%s\n", StateText(match.sizeFits, match.asIs));
         }
     }
 }
@@ -176,25 +177,27 @@ bool Report(const char* controlPath, const verify::Dat& dat, const verify::Image
     const bool found = finding.verdict == verify::Verdict::ShiftFound;
     if (!quiet) {
         if (finding.verdict == verify::Verdict::NoEntryFits) {
-            printf("%s: no entry fits; the closest is %s\n", controlPath, name.c_str());
+            fprintf(ImageOut(), "%s: no entry fits; the closest is %s\n", controlPath,
+                    name.c_str());
         } else {
-            printf("%s: %s\n", controlPath, name.c_str());
+            fprintf(ImageOut(), "%s: %s\n", controlPath, name.c_str());
         }
         PrintTable(scan, finding, found);
         if (found) {
-            printf("  shift %s; %d of %d audio tracks match, no other shift as many\n",
-                   ShiftInWords(finding.shift).c_str(), finding.matched, finding.audioTracks);
+            fprintf(ImageOut(), "  shift %s; %d of %d audio tracks match, no other shift as many\n",
+                    ShiftInWords(finding.shift).c_str(), finding.matched, finding.audioTracks);
             for (size_t t = 0; t < scan.Tracks().size(); ++t) {
                 std::string reason = EdgeReason(scan, t, finding.shift);
                 if (!finding.tracks[t].shifted && !reason.empty()) {
-                    printf("  track %d: %s\n", scan.Tracks()[t].number, reason.c_str());
+                    fprintf(ImageOut(), "  track %d: %s\n", scan.Tracks()[t].number,
+                            reason.c_str());
                 }
             }
         }
     }
     switch (finding.verdict) {
         case verify::Verdict::NoEntryFits:
-            fprintf(stderr,
+            fprintf(ImageErr(),
                     "kestran: %s: no entry of the DAT has its track sizes and data tracks; the "
                     "closest, %s, differs in track %s; nothing changed\n",
                     controlPath, name.c_str(),
@@ -202,11 +205,12 @@ bool Report(const char* controlPath, const verify::Dat& dat, const verify::Image
             return false;
         case verify::Verdict::AlreadyMatches:
             if (!quiet) {
-                printf("%s: already matches %s; nothing changed\n", controlPath, name.c_str());
+                fprintf(ImageOut(), "%s: already matches %s; nothing changed\n", controlPath,
+                        name.c_str());
             }
             return false;
         case verify::Verdict::NoAudioMatch:
-            fprintf(stderr,
+            fprintf(ImageErr(),
                     "kestran: %s: no shift from %d to %d makes any audio track match %s; "
                     "nothing changed\n",
                     controlPath, MIN_SHIFT, MAX_SHIFT, name.c_str());
@@ -221,7 +225,7 @@ bool Report(const char* controlPath, const verify::Dat& dat, const verify::Image
                                                   : ", ") +
                         ShiftText(shifts[i]);
             }
-            fprintf(stderr,
+            fprintf(ImageErr(),
                     "kestran: %s: not certain: shifts %s%s match %d of %d audio tracks alike "
                     "(silence looks the same under every shift); nothing changed\n",
                     controlPath, list.c_str(), finding.tiedShifts.empty() ? " (and others)" : "",
@@ -230,7 +234,7 @@ bool Report(const char* controlPath, const verify::Dat& dat, const verify::Image
         }
         case verify::Verdict::ShiftFound:
             if (finding.shift == 0) {
-                fprintf(stderr,
+                fprintf(ImageErr(),
                         "kestran: %s: best as it is, yet track %s differs from %s; nothing "
                         "changed\n",
                         controlPath, TrackList(DifferingTracks(scan, finding, true)).c_str(),
@@ -242,20 +246,22 @@ bool Report(const char* controlPath, const verify::Dat& dat, const verify::Image
     return false;
 }
 
-// Hashes the shifted image and compares every track with the entry; returns the exit status.
-int CheckShifted(const char* controlPath, const std::string& imagePath,
-                 const verify::ImageLayout& layout, const verify::DatEntry& entry,
-                 const verify::ImageScan& before, int32_t shift, bool quiet) {
+// Hashes the shifted image and compares every track with the entry.
+Verdict CheckShifted(const char* controlPath, const std::string& imagePath,
+                     const verify::ImageLayout& layout, const verify::DatEntry& entry,
+                     const verify::ImageScan& before, int32_t shift, bool quiet,
+                     ImageResult& result) {
     verify::ImageScan after;
     verify::ScanResult scanned = after.Run(imagePath, layout, 0, false);
     if (scanned.status != verify::ScanStatus::Done) {
         PrintScanProblem(controlPath, imagePath, scanned);
-        return EXIT_NOT_MATCHED;
+        return Verdict::Failed;
     }
+    result.bytesRead += after.ImageBytes();
     const std::vector<verify::ImageTrack>& tracks = after.Tracks();
     std::vector<int32_t> differing;
     if (!quiet) {
-        printf("  track  crc32     checked\n");
+        fprintf(ImageOut(), "  track  crc32     checked\n");
     }
     for (size_t t = 0; t < tracks.size(); ++t) {
         const verify::DatRom& rom = entry.tracks[t];
@@ -263,29 +269,31 @@ int CheckShifted(const char* controlPath, const std::string& imagePath,
         if (!matches) {
             differing.push_back(tracks[t].number);
         }
+        result.tracks[t].crc = verify::CrcText(tracks[t].asIs.crc);
+        result.tracks[t].matches = matches;
         if (!quiet) {
-            printf("  %5d  %s  %s\n", tracks[t].number, verify::CrcText(tracks[t].asIs.crc).c_str(),
-                   matches ? "matches" : "differs");
+            fprintf(ImageOut(), "  %5d  %s  %s\n", tracks[t].number,
+                    verify::CrcText(tracks[t].asIs.crc).c_str(), matches ? "matches" : "differs");
         }
     }
     if (differing.empty()) {
         if (!quiet) {
-            printf("%s: all %zu tracks match %s\n", imagePath.c_str(), tracks.size(),
-                   entry.name.c_str());
+            fprintf(ImageOut(), "%s: all %zu tracks match %s\n", imagePath.c_str(), tracks.size(),
+                    entry.name.c_str());
         }
-        return EXIT_MATCHES;
+        return Verdict::Shifted;
     }
-    fprintf(stderr, "kestran: %s: %zu of %zu tracks match %s; track %s still differs\n",
+    fprintf(ImageErr(), "kestran: %s: %zu of %zu tracks match %s; track %s still differs\n",
             imagePath.c_str(), tracks.size() - differing.size(), tracks.size(), entry.name.c_str(),
             TrackList(differing).c_str());
     for (size_t t = 0; t < tracks.size(); ++t) {
         std::string reason = EdgeReason(before, t, shift);
         if (!reason.empty() &&
             std::find(differing.begin(), differing.end(), tracks[t].number) != differing.end()) {
-            fprintf(stderr, "kestran: track %d: %s\n", tracks[t].number, reason.c_str());
+            fprintf(ImageErr(), "kestran: track %d: %s\n", tracks[t].number, reason.c_str());
         }
     }
-    return EXIT_NOT_MATCHED;
+    return Verdict::Failed;
 }
 
 // Reads the layout of the image as the shift job places it; false, said why, when it cannot.
@@ -299,55 +307,104 @@ bool ReadLayout(const char* controlPath, JobRunner& runner, verify::JobLayout& j
         case verify::LayoutProblem::None:
             return true;
         case verify::LayoutProblem::TrackWithoutIndex:
-            fprintf(stderr, "kestran: %s: track %d has no INDEX line", controlPath, job.track);
+            fprintf(ImageErr(), "kestran: %s: track %d has no INDEX line", controlPath, job.track);
             break;
         case verify::LayoutProblem::TooManyTracks:
-            fprintf(stderr, "kestran: %s: more than %d tracks", controlPath, MAX_TRACKS);
+            fprintf(ImageErr(), "kestran: %s: more than %d tracks", controlPath, MAX_TRACKS);
             break;
     }
-    fprintf(stderr, "; nothing changed\n");
+    fprintf(ImageErr(), "; nothing changed\n");
     return false;
 }
 
-// One image against the DAT; returns its exit status.
-int CheckImage(const char* controlPath, const verify::Dat& dat, const DatCommand& options,
-               JobRunner& runner) {
+// The verdict on an image that could not be read as its control file lays it out.
+Verdict ScanVerdict(const verify::ScanResult& scanned) {
+    return scanned.status == verify::ScanStatus::CannotOpen ? Verdict::Refused : Verdict::Damaged;
+}
+
+// The image's tracks as the scan found them, each compared with the entry as the finding says.
+void TakeTracks(const verify::ImageScan& scan, const verify::ShiftFinding* finding, bool shifted,
+                ImageResult& result) {
+    const std::vector<verify::ImageTrack>& tracks = scan.Tracks();
+    for (size_t t = 0; t < tracks.size(); ++t) {
+        const verify::ImageTrack& track = tracks[t];
+        int8_t matches = -1;
+        if (finding != nullptr && finding->entry >= 0) {
+            matches = shifted ? finding->tracks[t].shifted : finding->tracks[t].asIs;
+        }
+        result.tracks.push_back(
+            {track.number, track.audio, track.end - track.first, verify::CrcText(track.asIs.crc),
+             finding == nullptr ? verify::HexText(track.asIs.md5.data(), track.asIs.md5.size())
+                                : "",
+             finding == nullptr ? verify::HexText(track.asIs.sha1.data(), track.asIs.sha1.size())
+                                : "",
+             matches});
+    }
+}
+
+// What the search found, as a verdict, before any job runs. With -n a certain shift of 0 is
+// found as any other (the report says which tracks differ); without it nothing is done.
+Verdict FindingVerdict(const verify::ShiftFinding& finding, bool dryRun) {
+    switch (finding.verdict) {
+        case verify::Verdict::NoEntryFits:
+            return Verdict::NoEntry;
+        case verify::Verdict::AlreadyMatches:
+            return Verdict::Matches;
+        case verify::Verdict::NoAudioMatch:
+            return Verdict::NoMatch;
+        case verify::Verdict::NotCertain:
+            return Verdict::NotCertain;
+        case verify::Verdict::ShiftFound:
+            return finding.shift == 0 && !dryRun ? Verdict::NoMatch : Verdict::ShiftFound;
+    }
+    return Verdict::NoMatch;
+}
+
+// One image against the DAT.
+void CheckImage(const char* controlPath, const verify::Dat& dat, const DatCommand& options,
+                JobRunner& runner, ImageResult& result) {
     verify::JobLayout job;
     if (!ReadLayout(controlPath, runner, job)) {
-        return EXIT_NOT_MATCHED;
+        result.verdict =
+            job.result != ShiftResult::Done ? VerdictOfJob(job.result) : Verdict::Damaged;
+        return;
     }
     const std::string imagePath = job.report.imagePath;
     const verify::ImageLayout& layout = job.layout;
     JobReport& report = job.report;
     verify::ImageScan scan;
     verify::ScanResult scanned = scan.Run(imagePath, layout, MAX_SHIFT, false);
+    result.bytesRead = scan.ImageBytes();
     if (scanned.status != verify::ScanStatus::Done) {
         PrintScanProblem(controlPath, imagePath, scanned);
-        return EXIT_NOT_MATCHED;
+        result.verdict = ScanVerdict(scanned);
+        return;
     }
     verify::ShiftFinding finding;
     scanned = verify::FindShift(dat, scan, MIN_SHIFT, MAX_SHIFT, finding);
     if (scanned.status != verify::ScanStatus::Done) {
         PrintScanProblem(controlPath, imagePath, scanned);
-        return EXIT_NOT_MATCHED;
+        result.verdict = ScanVerdict(scanned);
+        return;
     }
     bool shift = Report(controlPath, dat, scan, finding, options.quiet);
-    if (options.dryRun) {
-        return finding.verdict == verify::Verdict::ShiftFound ||
-                       finding.verdict == verify::Verdict::AlreadyMatches
-                   ? EXIT_MATCHES
-                   : EXIT_NOT_MATCHED;
+    result.verdict = FindingVerdict(finding, options.dryRun);
+    result.entry = finding.entry >= 0 ? dat.entries[finding.entry].name : "";
+    result.hasShift = finding.verdict != verify::Verdict::NoEntryFits;
+    result.shift = finding.verdict == verify::Verdict::AlreadyMatches ? 0 : finding.shift;
+    TakeTracks(scan, &finding, result.verdict == Verdict::ShiftFound, result);
+    if (options.dryRun || !shift) {
+        return;
     }
-    if (!shift) {
-        return finding.verdict == verify::Verdict::AlreadyMatches ? EXIT_MATCHES : EXIT_NOT_MATCHED;
-    }
-    ShiftResult result =
+    ShiftResult ran =
         runner.RunJob(controlPath, ShiftText(finding.shift).c_str(), options.quiet, report);
-    if (result != ShiftResult::Done) {
-        return EXIT_NOT_MATCHED;
+    if (ran != ShiftResult::Done) {
+        result.verdict = VerdictOfJob(ran);
+        return;
     }
-    return CheckShifted(controlPath, imagePath, layout, dat.entries[finding.entry], scan,
-                        finding.shift, options.quiet);
+    result.bytesRead += scan.ImageBytes();
+    result.verdict = CheckShifted(controlPath, imagePath, layout, dat.entries[finding.entry], scan,
+                                  finding.shift, options.quiet, result);
 }
 
 // Text safe inside an XML attribute.
@@ -383,46 +440,57 @@ std::string BaseName(const char* controlPath) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-// One image as a <game> entry; returns its exit status.
-int HashImage(const char* controlPath, JobRunner& runner) {
+// One image as a <game> entry.
+void HashImage(const char* controlPath, JobRunner& runner, ImageResult& result) {
     verify::JobLayout job;
     if (!ReadLayout(controlPath, runner, job)) {
-        return EXIT_NOT_MATCHED;
+        result.verdict =
+            job.result != ShiftResult::Done ? VerdictOfJob(job.result) : Verdict::Damaged;
+        return;
     }
     const std::string imagePath = job.report.imagePath;
     verify::ImageScan scan;
     verify::ScanResult scanned = scan.Run(imagePath, job.layout, 0, true);
+    result.bytesRead = scan.ImageBytes();
     if (scanned.status != verify::ScanStatus::Done) {
         PrintScanProblem(controlPath, imagePath, scanned);
-        return EXIT_NOT_MATCHED;
+        result.verdict = ScanVerdict(scanned);
+        return;
     }
+    result.verdict = Verdict::Hashed;
+    TakeTracks(scan, nullptr, false, result);
     const std::string name = Escaped(BaseName(controlPath));
-    printf("\t<game name=\"%s\">\n\t\t<description>%s</description>\n", name.c_str(), name.c_str());
+    fprintf(ImageOut(), "\t<game name=\"%s\">\n\t\t<description>%s</description>\n", name.c_str(),
+            name.c_str());
     for (const verify::ImageTrack& track : scan.Tracks()) {
-        printf(
-            "\t\t<rom name=\"%s (Track %02d).bin\" size=\"%lld\" crc=\"%s\" md5=\"%s\" "
-            "sha1=\"%s\"/>\n",
-            name.c_str(), track.number, static_cast<long long>(track.end - track.first),
-            verify::CrcText(track.asIs.crc).c_str(),
-            verify::HexText(track.asIs.md5.data(), track.asIs.md5.size()).c_str(),
-            verify::HexText(track.asIs.sha1.data(), track.asIs.sha1.size()).c_str());
+        fprintf(ImageOut(),
+                "\t\t<rom name=\"%s (Track %02d).bin\" size=\"%lld\" crc=\"%s\" md5=\"%s\" "
+                "sha1=\"%s\"/>\n",
+                name.c_str(), track.number, static_cast<long long>(track.end - track.first),
+                verify::CrcText(track.asIs.crc).c_str(),
+                verify::HexText(track.asIs.md5.data(), track.asIs.md5.size()).c_str(),
+                verify::HexText(track.asIs.sha1.data(), track.asIs.sha1.size()).c_str());
     }
-    printf("\t</game>\n");
-    return EXIT_MATCHES;
+    fprintf(ImageOut(), "\t</game>\n");
 }
 
 }  // namespace
 
-int RunDatCommand(const DatCommand& options, char** files, int fileCount, JobRunner& runner) {
-    int status = EXIT_MATCHES;
+int RunDatCommand(const DatCommand& options, const std::vector<ListedFile>& files,
+                  const RunOptions& run, JobRunner& runner) {
+    auto cancelStatus = [&] { return runner.CancelStatus(); };
     if (options.hash) {
-        printf("<?xml version=\"1.0\"?>\n<datafile>\n");
-        for (int i = 0; i < fileCount; ++i) {
-            if (HashImage(files[i], runner) != EXIT_MATCHES) {
-                status = EXIT_NOT_MATCHED;
-            }
+        // With --json each image is a line of its own instead.
+        if (!run.json) {
+            fprintf(ImageOut(), "<?xml version=\"1.0\"?>\n<datafile>\n");
         }
-        printf("</datafile>\n");
+        int status = RunCollection(
+            files, run,
+            [&](const char* path, ImageResult& result) { HashImage(path, runner, result); },
+            cancelStatus);
+        if (!run.json) {
+            fprintf(ImageOut(), "</datafile>\n");
+        }
         return status;
     }
     verify::Dat dat;
@@ -431,17 +499,10 @@ int RunDatCommand(const DatCommand& options, char** files, int fileCount, JobRun
         PrintDatProblem(options.datPath, load);
         return EXIT_NOT_MATCHED;
     }
-    for (int i = 0; i < fileCount; ++i) {
-        // A cancel ends the command with its own status; an image that is being shifted has
-        // stopped at its next progress point.
-        if (runner.CancelStatus() != 0) {
-            return runner.CancelStatus();
-        }
-        int result = CheckImage(files[i], dat, options, runner);
-        fflush(stdout);
-        if (result != EXIT_MATCHES) {
-            status = EXIT_NOT_MATCHED;
-        }
-    }
-    return status;
+    return RunCollection(
+        files, run,
+        [&](const char* path, ImageResult& result) {
+            CheckImage(path, dat, options, runner, result);
+        },
+        cancelStatus);
 }

@@ -3,6 +3,9 @@
 // the images' track files as DAT entries.
 #pragma once
 
+#include <vector>
+
+#include "collection.h"
 #include "shift_job.h"
 
 // What the DAT commands borrow from the rest of the command line.
@@ -28,5 +31,6 @@ struct DatCommand {
     bool quiet;
 };
 
-// Runs the DAT command for each of the `fileCount` control files; returns the exit status.
-int RunDatCommand(const DatCommand& command, char** files, int fileCount, JobRunner& runner);
+// Runs the DAT command over the control files, the DAT loaded once; returns the exit status.
+int RunDatCommand(const DatCommand& command, const std::vector<ListedFile>& files,
+                  const RunOptions& run, JobRunner& runner);

@@ -3,7 +3,8 @@
 
 #include "dat_command.h"
 
-int RunDatCommand(const DatCommand&, char**, int, JobRunner&) {
+int RunDatCommand(const DatCommand&, const std::vector<ListedFile>&, const RunOptions&,
+                  JobRunner&) {
     fprintf(stderr, "kestran: --dat and --hash are not part of this build\n");
     return 2;
 }

@@ -6,7 +6,9 @@
 #include <string.h>
 
 #include <chrono>
+#include <string>
 
+#include "collection.h"
 #include "console.h"
 #include "dat_command.h"
 #include "file.h"
@@ -64,16 +66,16 @@ const char kUsage[] =
     "Exit status: 0 every file done, 1 a file refused or failed, 2 usage error;\n"
     "130 Ctrl-C, 143 SIGTERM, 129 SIGHUP: the job stops, the original stays whole.\n";
 
-void SayList(const char* format, va_list arguments) {
-    fputs("kestran: ", stderr);
-    vfprintf(stderr, format, arguments);
+void SayList(FILE* out, const char* format, va_list arguments) {
+    fputs("kestran: ", out);
+    vfprintf(out, format, arguments);
 }
 
-// A diagnostic on stderr: "kestran: " and the text.
+// A diagnostic on ImageErr(): "kestran: " and the text.
 void Say(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    SayList(format, arguments);
+    SayList(ImageErr(), format, arguments);
     va_end(arguments);
 }
 
@@ -81,7 +83,7 @@ void Say(const char* format, ...) {
 int UsageError(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    SayList(format, arguments);
+    SayList(stderr, format, arguments);
     va_end(arguments);
     fputs("\nTry 'kestran --help'.\n", stderr);
     return EXIT_USAGE;
@@ -159,7 +161,6 @@ class CliHost : public NullJobHost {
     void RewriteStarting(int64_t totalSectors) override {
         total_ = totalSectors;
         start_ = std::chrono::steady_clock::now();
-        progressShown_ = false;
         DrawBar(0);
     }
 
@@ -168,13 +169,7 @@ class CliHost : public NullJobHost {
     int32_t BusyFlag() override { return cancelRequested ? 0 : 1; }
 
     // Clears the progress line before the file's own line is printed.
-    void EndProgress() {
-        if (progressShown_) {
-            fprintf(stderr, "\r\033[K");
-            fflush(stderr);
-            progressShown_ = false;
-        }
-    }
+    void EndProgress() { ClearProgressLine(); }
 
   private:
     // One line that never reaches the terminal's last column, so that it never wraps: the
@@ -191,8 +186,9 @@ class CliHost : public NullJobHost {
         char figures[96];
         int length = snprintf(figures, sizeof(figures), "%d/%lld sectors %3d%% %7.1f MB/s", count,
                               static_cast<long long>(total_), percent, rate);
+        const std::string run = RunProgressText();
         int room = TerminalWidth(stderr);
-        room = (room > 0 ? room : 80) - 1;
+        room = (room > 0 ? room : 80) - 1 - static_cast<int>(run.size());
         constexpr int kBarWidth = 30;
         constexpr int kShortestBar = 10;
         int barWidth = room - length - 3;
@@ -208,37 +204,36 @@ class CliHost : public NullJobHost {
             bar[barWidth + 2] = ' ';
             bar[barWidth + 3] = '\0';
         }
-        fprintf(stderr, "\r%s%.*s\033[K", bar, room > 0 ? room : 0, figures);
-        fflush(stderr);
-        progressShown_ = true;
+        char line[256];
+        snprintf(line, sizeof(line), "%s%s%.*s", run.c_str(), bar, room > 0 ? room : 0, figures);
+        DrawProgressLine(line);
     }
 
     bool showProgress_;
     int64_t total_ = 0;
-    bool progressShown_ = false;
     std::chrono::steady_clock::time_point start_;
 };
 
 // What happened to the original after a failure past the rename.
 void PrintAftermath(const JobReport& r) {
     if (r.restored) {
-        fprintf(stderr, "; the image is back as it was\n");
+        fprintf(ImageErr(), "; the image is back as it was\n");
     } else {
-        fprintf(stderr, "; could not put the original back (%s): it is kept whole as %s\n",
+        fprintf(ImageErr(), "; could not put the original back (%s): it is kept whole as %s\n",
                 SystemErrorText(r.restoreError), r.backupPath);
     }
 }
 
 void PrintShifted(const JobReport& r) {
-    fprintf(stdout, "%s: the audio moved ", r.imagePath);
-    PrintShift(stdout, r.shift);
-    fprintf(stdout, ", %d audio region%s, %d sector%s; original kept as %s", r.audioRegions,
+    fprintf(ImageOut(), "%s: the audio moved ", r.imagePath);
+    PrintShift(ImageOut(), r.shift);
+    fprintf(ImageOut(), ", %d audio region%s, %d sector%s; original kept as %s", r.audioRegions,
             Plural(r.audioRegions), r.sectors, Plural(r.sectors), r.backupPath);
     if (r.trailingBytes > 0) {
-        fprintf(stdout, "; the %d byte%s past the last whole sector stay only in %s",
+        fprintf(ImageOut(), "; the %d byte%s past the last whole sector stay only in %s",
                 r.trailingBytes, Plural(r.trailingBytes), r.backupPath);
     }
-    fputc('\n', stdout);
+    fputc('\n', ImageOut());
 }
 
 void PrintRefusalOrFailure(const JobReport& r, const char* controlPath) {
@@ -249,8 +244,8 @@ void PrintRefusalOrFailure(const JobReport& r, const char* controlPath) {
             Say("%s: cancelled after %d of %d sectors; it holds only those sectors, shifted; the "
                 "original is kept whole as %s; undo with: ",
                 r.imagePath, r.sectors, r.totalSectors, r.backupPath);
-            PrintUndoCommand(stderr, controlPath);
-            fputc('\n', stderr);
+            PrintUndoCommand(ImageErr(), controlPath);
+            fputc('\n', ImageErr());
             return;
         case ShiftResult::OffsetOutOfRange:
             // The command line checks the offset before any job.
@@ -264,8 +259,8 @@ void PrintRefusalOrFailure(const JobReport& r, const char* controlPath) {
             return;
         case ShiftResult::ImageMissing:
             Say("");
-            PrintOpenError(stderr, r.imagePath, r.error);
-            fputc('\n', stderr);
+            PrintOpenError(ImageErr(), r.imagePath, r.error);
+            fputc('\n', ImageErr());
             return;
         case ShiftResult::ImageTooLarge:
             Say("%s: more than %lld sectors (about 5 TB), more than kestran can shift; nothing "
@@ -278,14 +273,14 @@ void PrintRefusalOrFailure(const JobReport& r, const char* controlPath) {
         case ShiftResult::UnfinishedJob:
             Say("a previous job did not finish: ");
             if (r.error != 0) {
-                fprintf(stderr, "%s is missing", r.imagePath);
+                fprintf(ImageErr(), "%s is missing", r.imagePath);
             } else {
-                fprintf(stderr, "%s holds %d of %d sectors", r.imagePath, r.sectors,
+                fprintf(ImageErr(), "%s holds %d of %d sectors", r.imagePath, r.sectors,
                         r.totalSectors);
             }
-            fprintf(stderr, ", the original is %s; put it back with ", r.backupPath);
-            PrintUndoCommand(stderr, controlPath);
-            fputc('\n', stderr);
+            fprintf(ImageErr(), ", the original is %s; put it back with ", r.backupPath);
+            PrintUndoCommand(ImageErr(), controlPath);
+            fputc('\n', ImageErr());
             return;
         case ShiftResult::ControlReadFailed:
             Say("%s: cannot read it (%s); nothing was changed\n", controlPath,
@@ -339,6 +334,8 @@ struct Options {
     bool undo = false;
     const char* datPath = nullptr;  // --dat FILE.dat
     bool hash = false;
+    bool recursive = false;  // -r: a folder stands for the control files under it
+    bool json = false;       // --json: one JSON line per image instead of the prose
 };
 
 // Nothing to shift: the control file lists no audio track, or its audio lies past the image.
@@ -352,84 +349,87 @@ void PrintNoAudio(const JobPlan& plan, const char* controlPath) {
     }
     Say("no audio track in %s", controlPath);
     if (IsMissingFileError(plan.controlError)) {
-        fputs(" (not found)", stderr);
+        fputs(" (not found)", ImageErr());
     } else if (plan.controlError != 0) {
-        fputs(" (it ", stderr);
-        PrintOpenErrorWords(stderr, plan.controlError);
-        fputc(')', stderr);
+        fputs(" (it ", ImageErr());
+        PrintOpenErrorWords(ImageErr(), plan.controlError);
+        fputc(')', ImageErr());
     }
-    fputs("; nothing changed\n", stderr);
+    fputs("; nothing changed\n", ImageErr());
 }
 
 // What the job would do: the shift, then each audio region with its tracks and its cut edge.
-int PrintPreview(const JobPlan& plan, const Options& options) {
+Verdict PrintPreview(const JobPlan& plan, const Options& options) {
     JobPreview preview;
     if (!PreviewShiftJob(plan, &preview)) {
         Say("");
-        PrintOpenError(stderr, plan.imagePath, preview.error);
-        fputc('\n', stderr);
-        return EXIT_NOT_DONE;
+        PrintOpenError(ImageErr(), plan.imagePath, preview.error);
+        fputc('\n', ImageErr());
+        return Verdict::Failed;
     }
     if (options.quiet) {
-        return EXIT_DONE;
+        return Verdict::WouldShift;
     }
-    printf("%s: would move the audio ", plan.imagePath);
-    PrintShift(stdout, plan.shift);
-    printf(", %d audio region%s, %lld sector%s; nothing changed\n", preview.regionCount,
-           Plural(preview.regionCount), static_cast<long long>(plan.imageSectors),
-           Plural(plan.imageSectors));
+    fprintf(ImageOut(), "%s: would move the audio ", plan.imagePath);
+    PrintShift(ImageOut(), plan.shift);
+    fprintf(ImageOut(), ", %d audio region%s, %lld sector%s; nothing changed\n",
+            preview.regionCount, Plural(preview.regionCount),
+            static_cast<long long>(plan.imageSectors), Plural(plan.imageSectors));
     for (int32_t r = 0; r < preview.regionCount; ++r) {
         const AudioRegion& region = preview.regions[r];
-        printf("  sectors %lld-%lld", static_cast<long long>(region.firstSector),
-               static_cast<long long>(region.endSector - 1));
+        fprintf(ImageOut(), "  sectors %lld-%lld", static_cast<long long>(region.firstSector),
+                static_cast<long long>(region.endSector - 1));
         if (region.firstTrack == region.lastTrack && region.firstTrack != 0) {
-            printf(", track %d", region.firstTrack);
+            fprintf(ImageOut(), ", track %d", region.firstTrack);
         } else if (region.firstTrack != 0) {
-            printf(", tracks %d-%d", region.firstTrack, region.lastTrack);
+            fprintf(ImageOut(), ", tracks %d-%d", region.firstTrack, region.lastTrack);
         }
         if (region.droppedSamples == 0) {
-            printf(": nothing dropped\n");
+            fprintf(ImageOut(), ": nothing dropped\n");
             continue;
         }
-        printf(": its %s %d sample%s would be dropped, %d of them not silence\n",
-               plan.shift < 0 ? "first" : "last", region.droppedSamples,
-               Plural(region.droppedSamples), region.droppedNonZero);
+        fprintf(ImageOut(), ": its %s %d sample%s would be dropped, %d of them not silence\n",
+                plan.shift < 0 ? "first" : "last", region.droppedSamples,
+                Plural(region.droppedSamples), region.droppedNonZero);
     }
-    return EXIT_DONE;
+    return Verdict::WouldShift;
 }
 
 // Ends a job's lines: the progress line goes, then the result line or why there is none.
-// Returns the file's exit status.
-int ReportJob(CliHost& host, ShiftResult result, const JobReport& report, const char* controlPath,
-              bool quiet) {
+void ReportJob(CliHost& host, ShiftResult result, const JobReport& report, const char* controlPath,
+               bool quiet) {
     host.EndProgress();
     if (result == ShiftResult::Done) {
         if (!quiet) {
             PrintShifted(report);
         }
-        return EXIT_DONE;
+        return;
     }
     PrintRefusalOrFailure(report, controlPath);
-    return EXIT_NOT_DONE;
 }
 
-// Shifts one file, or says what that would do; returns its exit status.
-int ShiftFile(CliHost& host, const char* controlPath, const Options& options) {
+// Shifts one file, or says what that would do.
+void ShiftFile(CliHost& host, const char* controlPath, const Options& options, ImageResult& image) {
     JobPlan plan;
     JobReport report;
     ShiftResult result = PrepareShiftJob(host, controlPath, &plan, &report);
+    image.hasShift = ParseDecimal(options.offsetText, &image.shift);
     if (result == ShiftResult::Done) {
         AudioRegion first;
         if (ListAudioRegions(plan, &first, 1) == 0) {
             PrintNoAudio(plan, controlPath);
-            return EXIT_NOT_DONE;
+            image.verdict = Verdict::Refused;
+            return;
         }
         if (options.dryRun) {
-            return PrintPreview(plan, options);
+            image.verdict = PrintPreview(plan, options);
+            return;
         }
         result = RunPreparedShiftJob(host, plan, &report);
+        image.bytesRead = static_cast<int64_t>(report.sectors) * SECTOR_SIZE;
     }
-    return ReportJob(host, result, report, controlPath, options.quiet);
+    ReportJob(host, result, report, controlPath, options.quiet);
+    image.verdict = VerdictOfJob(result);
 }
 
 // The DAT command's jobs, run with this command line's host and messages.
@@ -443,7 +443,7 @@ class CliJobRunner : public JobRunner {
         CliHost host(offsetText, !quiet && IsTerminal(stderr));
         ShiftResult result = RunShiftJob(host, controlPath, &report);
         ReportJob(host, result, report, controlPath, quiet);
-        fflush(stdout);
+        fflush(ImageOut());
         return result;
     }
 
@@ -454,26 +454,28 @@ class CliJobRunner : public JobRunner {
     int CancelStatus() override { return cancelRequested; }
 };
 
-// Puts one file's backup back, or says what that would do; returns its exit status.
-int UndoFile(const char* controlPath, const Options& options) {
+// Puts one file's backup back, or says what that would do.
+void UndoFile(const char* controlPath, const Options& options, ImageResult& image) {
     UndoReport report;
     UndoResult result =
         options.dryRun ? PrepareUndo(controlPath, &report) : UndoShiftJob(controlPath, &report);
+    image.verdict = result == UndoResult::Failed ? Verdict::Failed : Verdict::Refused;
     switch (result) {
         case UndoResult::Done:
+            image.verdict = options.dryRun ? Verdict::WouldPutBack : Verdict::PutBack;
             if (options.quiet) {
-                return EXIT_DONE;
+                return;
             }
-            printf("%s: %s from %s (%lld sector%s)", report.imagePath,
-                   options.dryRun ? "would be put back" : "put back", report.backupPath,
-                   static_cast<long long>(report.backupSectors), Plural(report.backupSectors));
+            fprintf(ImageOut(), "%s: %s from %s (%lld sector%s)", report.imagePath,
+                    options.dryRun ? "would be put back" : "put back", report.backupPath,
+                    static_cast<long long>(report.backupSectors), Plural(report.backupSectors));
             if (report.imageFound) {
-                printf(", %s the image of %lld sector%s that stood there",
-                       options.dryRun ? "replacing" : "replaced",
-                       static_cast<long long>(report.imageSectors), Plural(report.imageSectors));
+                fprintf(ImageOut(), ", %s the image of %lld sector%s that stood there",
+                        options.dryRun ? "replacing" : "replaced",
+                        static_cast<long long>(report.imageSectors), Plural(report.imageSectors));
             }
-            printf(options.dryRun ? "; nothing changed\n" : "\n");
-            return EXIT_DONE;
+            fprintf(ImageOut(), options.dryRun ? "; nothing changed\n" : "\n");
+            return;
         case UndoResult::PathTooLong:
             Say("%.60s...: the path is longer than %d bytes\n", controlPath, MAX_PATH_LENGTH);
             break;
@@ -482,15 +484,14 @@ int UndoFile(const char* controlPath, const Options& options) {
             break;
         case UndoResult::NoBackup:
             Say("nothing to put back: ");
-            PrintOpenError(stderr, report.backupPath, report.error);
-            fputc('\n', stderr);
+            PrintOpenError(ImageErr(), report.backupPath, report.error);
+            fputc('\n', ImageErr());
             break;
         case UndoResult::Failed:
             Say("%s: cannot put %s back (%s); nothing was changed\n", report.imagePath,
                 report.backupPath, SystemErrorText(report.error));
             break;
     }
-    return EXIT_NOT_DONE;
 }
 
 // Takes an optional sign and decimal digits, nothing else, within the job's range.
@@ -515,7 +516,19 @@ bool ParseShift(const char* text, int32_t* shift) {
     return true;
 }
 
-enum class OptionName { Help, Version, Quiet, DryRun, Undo, Offset, DriveOffset, Dat, Hash };
+enum class OptionName {
+    Help,
+    Version,
+    Quiet,
+    DryRun,
+    Undo,
+    Offset,
+    DriveOffset,
+    Dat,
+    Hash,
+    Recursive,
+    Json
+};
 
 struct KnownOption {
     const char* shortName;  // "-o", or nullptr
@@ -534,6 +547,8 @@ const KnownOption kOptions[] = {
     {nullptr, "--drive-offset", "drive offset", OptionName::DriveOffset},
     {nullptr, "--dat", "DAT file", OptionName::Dat},
     {nullptr, "--hash", nullptr, OptionName::Hash},
+    {"-r", "--recursive", nullptr, OptionName::Recursive},
+    {nullptr, "--json", nullptr, OptionName::Json},
 };
 
 // Finds the option that `arg` spells: "-o", "-oVALUE", "--offset", "--offset=VALUE". Sets
@@ -637,6 +652,12 @@ int ParseArguments(int argc, char** argv, Options* options, int* files) {
             case OptionName::Hash:
                 options->hash = true;
                 break;
+            case OptionName::Recursive:
+                options->recursive = true;
+                break;
+            case OptionName::Json:
+                options->json = true;
+                break;
         }
         if (status > EXIT_DONE) {
             return status;
@@ -674,20 +695,8 @@ int FinishOutput(int status) {
     return status;
 }
 
-// Shifts or undoes each file in turn; returns the exit status.
-int RunFiles(char** files, int fileCount, const Options& options) {
-    CliHost host(options.offsetText, !options.quiet && IsTerminal(stderr));
-    int status = EXIT_DONE;
-    for (int i = 0; i < fileCount && !cancelRequested; ++i) {
-        int fileStatus =
-            options.undo ? UndoFile(files[i], options) : ShiftFile(host, files[i], options);
-        if (fileStatus != EXIT_DONE) {
-            status = EXIT_NOT_DONE;
-        }
-        // Each file's lines leave before the next file starts, in order with the diagnostics.
-        fflush(stdout);
-    }
-    return status;
+int CancelStatus() {
+    return cancelRequested;
 }
 
 }  // namespace
@@ -700,12 +709,25 @@ int main(int argc, char** argv) {
     if (status >= 0) {
         return FinishOutput(status);
     }
+    const std::vector<ListedFile> listed = ListFiles(argv, files, options.recursive);
+    RunOptions run = {options.json, options.quiet, !options.quiet && IsTerminal(stderr),
+                      options.json || options.recursive};
     if (options.datPath != nullptr || options.hash) {
         CliJobRunner runner;
         DatCommand command = {options.datPath, options.hash, options.dryRun, options.quiet};
-        status = RunDatCommand(command, argv, files, runner);
+        status = RunDatCommand(command, listed, run, runner);
     } else {
-        status = RunFiles(argv, files, options);
+        CliHost host(options.offsetText, run.progress);
+        status = RunCollection(
+            listed, run,
+            [&](const char* path, ImageResult& image) {
+                if (options.undo) {
+                    UndoFile(path, options, image);
+                } else {
+                    ShiftFile(host, path, options, image);
+                }
+            },
+            CancelStatus);
     }
     // A cancel that came as the last file ended still ends with its status.
     status = FinishOutput(status);

@@ -12,6 +12,6 @@ apt-get install -y -qq --no-install-recommends \
     googletest libgtest-dev libbenchmark-dev \
     g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick \
     g++-mingw-w64-x86-64-posix wine64 \
-    libexpat1-dev zlib1g-dev nettle-dev libssl-dev \
+    libexpat1-dev zlib1g-dev nettle-dev libssl-dev nlohmann-json3-dev \
     xfsprogs btrfs-progs e2fsprogs \
     python3 >/dev/null

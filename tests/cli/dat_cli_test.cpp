@@ -2,9 +2,14 @@
 // DAT files, dumps made from them by the image model, and every result judged by the model.
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -383,3 +388,117 @@ TEST(DatCommandTest, RefusesBadDatsBackupsAndUsage) {
 }
 
 }  // namespace
+
+// A collection checked and corrected in one run: `--dat -r --json` over a tree of nested
+// folders, upper-case names, a link loop and a folder that cannot be read, one image for each
+// verdict. Every JSON line, the order, the summary and the exit status are checked, and every
+// image against the model afterwards.
+TEST(DatCommandTest, ChecksAndCorrectsACollection) {
+    struct Row {
+        const char* path;
+        const char* verdict;
+        int shift;  // the shift applied to the image, or 0 when it must stay as it was
+    };
+    // In sorted path order, as the lines must come; no "cancelled", which takes a Ctrl-C.
+    const Row rows[] = {
+        {"Matches.ccd", "matches", 0},
+        {"a/SHIFTED.CCD", "shifted", -30},
+        {"a/b/failed.ccd", "failed", -30},
+        {"c/damaged.ccd", "damaged", 0},
+        {"c/no-entry.ccd", "no-entry", 0},
+        {"c/no-match.ccd", "no-match", 0},
+        {"c/not-certain.ccd", "not-certain", 0},
+        {"c/refused.ccd", "refused", 0},
+        {"locked", "failed", 0},
+    };
+    ScratchDir dir;
+    const std::string root = dir / "ARCHIVE";
+    auto ImageOf = [](const std::string& control) {
+        return control.substr(0, control.size() - 4) + (control.back() == 'D' ? ".IMG" : ".img");
+    };
+    std::vector<Bytes> dumps;
+    Sample sample;
+    Bytes silent;
+    for (const Row& row : rows) {
+        const std::string path = row.path;
+        const std::string folder = root + "/" + path.substr(0, path.find_last_of('/') + 1);
+        ASSERT_EQ(0, system(("mkdir -p '" + folder + "'").c_str()));
+        sample = MakeSample(dir, "disc", 40, 3, 30);
+        silent = sample.truth;  // track 2 silence: every shift alike
+        std::fill(silent.begin() + 40 * kSector, silent.begin() + 220 * kSector, 0);
+        Bytes dump = model::ExpectedImage(sample.truth, sample.audio, 30);
+        const std::string verdict = row.verdict;
+        if (verdict == "matches") {
+            dump = sample.truth;
+        } else if (verdict == "failed") {
+            dump[230 * kSector + 77] ^= 0xFF;  // track 3 damaged
+        } else if (verdict == "damaged") {
+            dump.resize(10 * kSector);
+        } else if (verdict == "no-entry") {
+            dump[100] ^= 1;  // the data track differs
+        } else if (verdict == "no-match") {
+            for (size_t i = 40 * kSector; i < dump.size(); ++i) {
+                dump[i] ^= 0x5A;
+            }
+        } else if (verdict == "not-certain") {
+            dump = model::ExpectedImage(silent, sample.audio, 30);
+            dump[240 * kSector] ^= 1;
+            dump[260 * kSector] ^= 1;
+        } else if (verdict == "refused") {
+            testing_support::WriteText(root + "/c/refused.old", "earlier");
+        }
+        dumps.push_back(dump);
+        if (path == "locked") {
+            continue;
+        }
+        rename(sample.control.c_str(), (root + "/" + path).c_str());
+        model::WriteFileBytes(ImageOf(root + "/" + path), dump);
+    }
+    const std::string dat =
+        WriteDat(dir, Entry("Disc", sample, sample.truth) + Entry("Silent", sample, silent));
+    testing_support::WriteText(root + "/a/notes.txt", "not a control file");
+    ASSERT_EQ(0, system(("mkdir '" + root + "/locked'").c_str()));
+    testing_support::WriteText(root + "/locked/hidden.ccd", "");
+    ASSERT_EQ(0, symlink("../..", (root + "/a/b/loop").c_str()));
+    chmod((root + "/locked").c_str(), 0);
+    // Root reads any folder: the run is then made as nobody, who owns the tree.
+    testing_support::RunSetup setup;
+    setup.unprivileged = true;
+    ASSERT_EQ(0, system(("chown -R 65534 '" + dir.path() + "' 2>/dev/null || true").c_str()));
+
+    Outcome run = testing_support::RunProgram(KESTRAN_CLI_PATH,
+                                              {"--dat", dat, "-r", "--json", root + "/"}, setup);
+    chmod((root + "/locked").c_str(), 0755);
+    EXPECT_EQ(1, run.status) << run.err;
+    std::istringstream lines(run.out);
+    std::string line;
+    for (size_t r = 0; r < std::size(rows); ++r) {
+        SCOPED_TRACE(rows[r].path);
+        ASSERT_TRUE(std::getline(lines, line));
+        const nlohmann::json json = nlohmann::json::parse(line);
+        EXPECT_EQ(root + "/" + rows[r].path, json["image"]);
+        EXPECT_EQ(rows[r].verdict, json["verdict"]) << line;
+        const std::string verdict = rows[r].verdict;
+        EXPECT_EQ(verdict == "matches" || verdict == "shifted", json["reason"].is_null()) << line;
+        if (rows[r].shift != 0) {
+            EXPECT_EQ(rows[r].shift, json["shift"]);
+            EXPECT_EQ("Disc", json["entry"]);
+            ASSERT_EQ(4u, json["tracks"].size());
+            for (const nlohmann::json& track : json["tracks"]) {
+                EXPECT_EQ(track["number"] != 3 || verdict == "shifted", track["matches"]);
+            }
+        }
+        if (verdict != "failed" || rows[r].shift != 0) {
+            const std::string image = ImageOf(root + "/" + rows[r].path);
+            EXPECT_TRUE(model::ReadFileBytes(image) ==
+                        (rows[r].shift == 0
+                             ? dumps[r]
+                             : model::ExpectedImage(dumps[r], sample.audio, rows[r].shift)));
+        }
+    }
+    EXPECT_FALSE(std::getline(lines, line)) << line;
+    EXPECT_NE(std::string::npos,
+              run.err.find("9 images: 1 matches, 1 shifted, 1 not-certain, 1 "
+                           "no-match, 1 no-entry, 1 damaged, 1 refused, 2 failed"))
+        << run.err;
+}

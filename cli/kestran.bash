@@ -18,12 +18,13 @@ _kestran() {
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-o --offset --drive-offset -n --dry-run --undo --dat --hash
-            -q --quiet -h --help --version --' -- "$cur"))
+            -r --recursive --json -q --quiet -h --help --version --' -- "$cur"))
         return
     fi
-    # Control files in any case, and folders to find them in.
+    # Control files in any case, and folders to find them in (or to walk, with -r).
     local IFS=$'\n'
     compopt -o filenames 2>/dev/null
-    COMPREPLY=($(compgen -f -X '!*.[cC][cC][dD]' -- "$cur") $(compgen -d -- "$cur"))
+    COMPREPLY=($(compgen -f -X '!*.[cC][cC][dD]' -- "$cur") $(compgen -f -X '!*.[cC][uU][eE]' -- "$cur")
+        $(compgen -d -- "$cur"))
 }
 complete -F _kestran kestran

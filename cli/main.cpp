@@ -33,10 +33,10 @@ void RequestCancel(int exitStatus) {
 }
 
 const char kUsage[] =
-    "Usage: kestran [-o N | --drive-offset N] [-n] [-q] [--] FILE.ccd...\n"
-    "       kestran --undo [-n] [-q] [--] FILE.ccd...\n"
-    "       kestran --dat FILE.dat [-n] [-q] [--] FILE.ccd...\n"
-    "       kestran --hash [--] FILE.ccd...\n"
+    "Usage: kestran [-o N | --drive-offset N] [-n] [-q] [-r] [--json] [--] FILE.ccd...\n"
+    "       kestran --undo [-n] [-q] [-r] [--json] [--] FILE.ccd...\n"
+    "       kestran --dat FILE.dat [-n] [-q] [-r] [--json] [--] FILE.ccd...\n"
+    "       kestran --hash [-r] [--json] [--] FILE.ccd...\n"
     "       kestran --help | --version\n"
     "\n"
     "Moves the audio of each CloneCD-layout image (FILE.img beside FILE.ccd) by a\n"
@@ -55,6 +55,9 @@ const char kUsage[] =
     "                        the DAT file (Logiqx XML), apply it and check the result;\n"
     "                        with -n only report\n"
     "      --hash            print each image's track files as a DAT entry\n"
+    "  -r, --recursive       a folder stands for the .ccd and .cue files under it\n"
+    "      --json            one JSON line per image on stdout instead of the prose:\n"
+    "                        image, verdict, entry, shift, reason, tracks\n"
     "  -q, --quiet           no progress and no success lines; refusals still show\n"
     "  -h, --help            this text\n"
     "      --version         the version\n"
@@ -63,7 +66,8 @@ const char kUsage[] =
     "  kestran -o -6 game.ccd\n"
     "  kestran --drive-offset 6 game.ccd\n"
     "\n"
-    "Exit status: 0 every file done, 1 a file refused or failed, 2 usage error;\n"
+    "Exit status: 0 every file done (with --dat: every image matches), 1 a file\n"
+    "refused, failed or not matching, 2 usage error;\n"
     "130 Ctrl-C, 143 SIGTERM, 129 SIGHUP: the job stops, the original stays whole.\n";
 
 void SayList(FILE* out, const char* format, va_list arguments) {

@@ -163,8 +163,10 @@ void PrintSummary(const std::vector<size_t>& counts, int64_t bytesRead, double s
     }
     fprintf(stderr, "; %.1f MB read in %.1f s", static_cast<double>(bytesRead) / 1e6, seconds);
     if (stoppedAt < files.size()) {
-        fprintf(stderr, "; cancelled at %s, %zu not started", files[stoppedAt].path.c_str(),
-                files.size() - images);
+        // The image the cancel stopped is counted as cancelled; one it came before is not.
+        const bool started = files.size() - images < files.size() - stoppedAt;
+        fprintf(stderr, "; cancelled %s %s, %zu not started", started ? "at" : "before",
+                files[stoppedAt].path.c_str(), files.size() - images);
     }
     fputc('\n', stderr);
 }

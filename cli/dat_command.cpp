@@ -322,15 +322,16 @@ Verdict ScanVerdict(const verify::ScanResult& scanned) {
     return scanned.status == verify::ScanStatus::CannotOpen ? Verdict::Refused : Verdict::Damaged;
 }
 
-// The image's tracks as the scan found them, each compared with the entry as the finding says.
-void TakeTracks(const verify::ImageScan& scan, const verify::ShiftFinding* finding, bool shifted,
+// The image's tracks as they now are: each compared with the entry that `finding` found, or,
+// without a finding (--hash), with its MD5 and SHA-1.
+void TakeTracks(const verify::ImageScan& scan, const verify::ShiftFinding* finding,
                 ImageResult& result) {
     const std::vector<verify::ImageTrack>& tracks = scan.Tracks();
     for (size_t t = 0; t < tracks.size(); ++t) {
         const verify::ImageTrack& track = tracks[t];
         int8_t matches = -1;
         if (finding != nullptr && finding->entry >= 0) {
-            matches = shifted ? finding->tracks[t].shifted : finding->tracks[t].asIs;
+            matches = finding->tracks[t].asIs;
         }
         result.tracks.push_back(
             {track.number, track.audio, track.end - track.first, verify::CrcText(track.asIs.crc),
@@ -392,7 +393,7 @@ void CheckImage(const char* controlPath, const verify::Dat& dat, const DatComman
     result.entry = finding.entry >= 0 ? dat.entries[finding.entry].name : "";
     result.hasShift = finding.verdict != verify::Verdict::NoEntryFits;
     result.shift = finding.verdict == verify::Verdict::AlreadyMatches ? 0 : finding.shift;
-    TakeTracks(scan, &finding, result.verdict == Verdict::ShiftFound, result);
+    TakeTracks(scan, &finding, result);
     if (options.dryRun || !shift) {
         return;
     }
@@ -458,7 +459,7 @@ void HashImage(const char* controlPath, JobRunner& runner, ImageResult& result) 
         return;
     }
     result.verdict = Verdict::Hashed;
-    TakeTracks(scan, nullptr, false, result);
+    TakeTracks(scan, nullptr, result);
     const std::string name = Escaped(BaseName(controlPath));
     fprintf(ImageOut(), "\t<game name=\"%s\">\n\t\t<description>%s</description>\n", name.c_str(),
             name.c_str());

@@ -42,9 +42,8 @@ void Walk(const std::string& folder, std::vector<ListedFile>& found) {
     if (error != 0) {
         found.push_back({folder, error});
     }
-    const bool endsInSeparator = IsDirectorySeparator(folder.back());
     for (const FolderEntry& entry : entries) {
-        const std::string path = folder + (endsInSeparator ? "" : "/") + entry.name;
+        const std::string path = InFolder(folder, entry.name);
         if (entry.kind == EntryKind::Folder) {
             Walk(path, found);
         } else if (entry.kind == EntryKind::File && IsControlFileName(entry.name)) {

@@ -19,6 +19,9 @@ struct FolderEntry {
 // walked even when it is a link.
 bool IsFolderPath(const char* path);
 
+// The path of `name` in `folder`, joined with the platform's separator.
+std::string InFolder(const std::string& folder, const std::string& name);
+
 // The entries of `folder`, without "." and "..", in the order the system gives them. Returns 0,
 // or the system's code for why the folder cannot be read.
 int ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries);

@@ -3,10 +3,16 @@
 #include <sys/stat.h>
 
 #include "folder_walk.h"
+#include "text.h"
 
 bool IsFolderPath(const char* path) {
     struct stat status;
     return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::string InFolder(const std::string& folder, const std::string& name) {
+    const bool separated = !folder.empty() && IsDirectorySeparator(folder.back());
+    return separated ? folder + name : folder + '/' + name;
 }
 
 int ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
@@ -26,7 +32,7 @@ int ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
         if (name == "." || name == "..") {
             continue;
         }
-        const std::string path = folder + "/" + name;
+        const std::string path = InFolder(folder, name);
         struct stat status;
         EntryKind kind = EntryKind::Other;
         if (lstat(path.c_str(), &status) == 0) {

@@ -1,10 +1,16 @@
 #include <windows.h>
 
 #include "folder_walk.h"
+#include "text.h"
 
 bool IsFolderPath(const char* path) {
     DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::string InFolder(const std::string& folder, const std::string& name) {
+    const bool separated = !folder.empty() && IsDirectorySeparator(folder.back());
+    return separated ? folder + name : folder + '\\' + name;
 }
 
 int ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) {

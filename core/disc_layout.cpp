@@ -116,16 +116,27 @@ static void FillTracks(const ControlScan& scan, const Sessions* sessions, TrackT
         to.mode = from.mode;
         to.session = sessionOfTrack != nullptr ? sessionOfTrack[i] : 1;
         to.firstSector = from.index0 != NOT_GIVEN ? from.index0 : from.index1;
+        to.startSector = from.index1;
+        to.startAddress = from.index1;
         if (sessions != nullptr && to.firstSector != NOT_GIVEN) {
             to.firstSector = ImageSector(*sessions, to.firstSector);
         }
+        if (sessions != nullptr && to.startSector != NOT_GIVEN) {
+            to.startSector = ImageSector(*sessions, to.startSector);
+        }
     }
+    const int32_t last =
+        scan.hasEntries && scan.lastSession >= 1 && scan.lastSession <= MAX_SESSIONS
+            ? scan.lastSession
+            : 1;
+    tracks.leadOut = scan.sessions[last].leadOut;
 }
 
 static SessionLayout Refuse(SessionLayout layout, BoundaryList& list, TrackTable& tracks) {
     list[0] = END_SENTINEL;
     tracks.count = 0;
     tracks.complete = false;
+    tracks.leadOut = NOT_GIVEN;
     return layout;
 }
 

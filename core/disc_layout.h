@@ -19,15 +19,18 @@ enum class SessionLayout {
 // One track as it lies in the image.
 struct TrackInfo {
     int32_t number;
-    int32_t mode;         // 0 for audio, anything else for data
-    int32_t session;      // 1 on a single-session disc
-    int32_t firstSector;  // INDEX 0 when given, else INDEX 1; NOT_GIVEN without either
+    int32_t mode;          // 0 for audio, anything else for data
+    int32_t session;       // 1 on a single-session disc
+    int32_t firstSector;   // INDEX 0 when given, else INDEX 1; NOT_GIVEN without either
+    int32_t startSector;   // INDEX 1 in the image; NOT_GIVEN without it
+    int32_t startAddress;  // INDEX 1 on the disc, as the control file gives it
 };
 
 struct TrackTable {
     TrackInfo tracks[MAX_TRACKS];
     int32_t count;
-    bool complete;  // false when the control file has more track sections than the table holds
+    bool complete;    // false when the control file has more track sections than the table holds
+    int32_t leadOut;  // the disc address of the last session's lead-out; NOT_GIVEN when not listed
 };
 
 // True for the layouts in which the image is rewritten.

@@ -23,15 +23,27 @@ uint32_t Crc(uint32_t crc, const uint8_t* bytes, int64_t size) {
     return static_cast<uint32_t>(crc32_z(crc, bytes, static_cast<z_size_t>(size)));
 }
 
-// Reads exactly `size` bytes at `offset` (ReadAt reads on to the end of the file); false on a
-// failure or an early end.
-bool ReadExactly(File& file, uint8_t* buffer, int64_t offset, int32_t size, int* error) {
-    int32_t got = file.ReadAt(buffer, offset, size);
-    *error = got < 0 ? file.LastError() : 0;
-    return got == size;
-}
-
 }  // namespace
+
+ScanResult ReadImageBytes(const std::string& imagePath, int64_t first, int64_t end,
+                          const ChunkReader& take) {
+    File image;
+    if (!image.OpenForReading(imagePath.c_str())) {
+        return {ScanStatus::CannotOpen, image.LastError(), 0};
+    }
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(kChunkBytes, end - first)));
+    for (int64_t position = first; position < end;) {
+        const int32_t size = static_cast<int32_t>(std::min<int64_t>(kChunkBytes, end - position));
+        // ReadAt reads on to the end of the file: fewer bytes mean the image became shorter.
+        const int32_t got = image.ReadAt(buffer.data(), position, size);
+        if (got != size) {
+            return {ScanStatus::ReadFailed, got < 0 ? image.LastError() : 0, 0};
+        }
+        take(buffer.data(), position, size);
+        position += size;
+    }
+    return {};
+}
 
 ScanResult ImageScan::Run(const std::string& imagePath, const ImageLayout& layout, int32_t maxShift,
                           bool withMd5) {
@@ -79,7 +91,7 @@ ScanResult ImageScan::Run(const std::string& imagePath, const ImageLayout& layou
         }
     }
     PlanWindows();
-    return ReadImage(image, withMd5);
+    return ReadImage(withMd5);
 }
 
 ScanResult ImageScan::CheckLayout(const ImageLayout& layout, int64_t imageSectors) {
@@ -156,62 +168,58 @@ void ImageScan::PlanWindows() {
     }
 }
 
-ScanResult ImageScan::ReadImage(File& image, bool withMd5) {
-    std::vector<uint8_t> buffer(kChunkBytes);
+ScanResult ImageScan::ReadImage(bool withMd5) {
     Digest sha1(Digest::Kind::Sha1);
     Digest md5(Digest::Kind::Md5);
     uint32_t crc = 0;
     size_t window = 0;
     size_t track = 0;
-    for (int64_t position = 0; position < imageBytes_;) {
-        const int32_t size =
-            static_cast<int32_t>(std::min<int64_t>(kChunkBytes, imageBytes_ - position));
-        int error = 0;
-        if (!ReadExactly(image, buffer.data(), position, size, &error)) {
-            return {ScanStatus::ReadFailed, error, 0};
-        }
-        // Each track's digests, over the part of the chunk that it covers.
-        for (int64_t at = position; at < position + size && track < tracks_.size();) {
-            ImageTrack& current = tracks_[track];
-            if (at < current.first) {
-                at = std::min(current.first, position + size);
-                continue;
-            }
-            int64_t stop = std::min(current.end, position + size);
-            sha1.Update(buffer.data() + (at - position), static_cast<size_t>(stop - at));
-            if (withMd5) {
-                md5.Update(buffer.data() + (at - position), static_cast<size_t>(stop - at));
-            }
-            at = stop;
-            if (stop == current.end) {
-                sha1.Finish(current.asIs.sha1.data());
-                md5.Finish(current.asIs.md5.data());
-                ++track;
-            }
-        }
-        // The running CRC, noted at every fourth byte inside the windows.
-        for (int32_t i = 0; i < size;) {
-            const int64_t at = position + i;
-            if (window < windows_.size() && at >= windows_[window].first) {
-                CrcWindow& current = windows_[window];
-                size_t k = static_cast<size_t>((at - current.first) / kStep);
-                current.prefix[k] = crc;
-                if (k + 1 == current.prefix.size()) {
-                    ++window;
+    ScanResult read = ReadImageBytes(
+        imagePath_, 0, imageBytes_, [&](const uint8_t* bytes, int64_t position, int32_t size) {
+            // Each track's digests, over the part of the chunk that it covers.
+            for (int64_t at = position; at < position + size && track < tracks_.size();) {
+                ImageTrack& current = tracks_[track];
+                if (at < current.first) {
+                    at = std::min(current.first, position + size);
                     continue;
                 }
-                crc = Crc(crc, buffer.data() + i, kStep);
-                i += kStep;
-                continue;
+                int64_t stop = std::min(current.end, position + size);
+                sha1.Update(bytes + (at - position), static_cast<size_t>(stop - at));
+                if (withMd5) {
+                    md5.Update(bytes + (at - position), static_cast<size_t>(stop - at));
+                }
+                at = stop;
+                if (stop == current.end) {
+                    sha1.Finish(current.asIs.sha1.data());
+                    md5.Finish(current.asIs.md5.data());
+                    ++track;
+                }
             }
-            int64_t stop = position + size;
-            if (window < windows_.size()) {
-                stop = std::min(stop, windows_[window].first);
+            // The running CRC, noted at every fourth byte inside the windows.
+            for (int32_t i = 0; i < size;) {
+                const int64_t at = position + i;
+                if (window < windows_.size() && at >= windows_[window].first) {
+                    CrcWindow& current = windows_[window];
+                    size_t k = static_cast<size_t>((at - current.first) / kStep);
+                    current.prefix[k] = crc;
+                    if (k + 1 == current.prefix.size()) {
+                        ++window;
+                        continue;
+                    }
+                    crc = Crc(crc, bytes + i, kStep);
+                    i += kStep;
+                    continue;
+                }
+                int64_t stop = position + size;
+                if (window < windows_.size()) {
+                    stop = std::min(stop, windows_[window].first);
+                }
+                crc = Crc(crc, bytes + i, stop - at);
+                i += static_cast<int32_t>(stop - at);
             }
-            crc = Crc(crc, buffer.data() + i, stop - at);
-            i += static_cast<int32_t>(stop - at);
-        }
-        position += size;
+        });
+    if (read.status != ScanStatus::Done) {
+        return read;
     }
     // Windows that end at the image's end take the CRC of the whole image last.
     for (; window < windows_.size(); ++window) {
@@ -281,30 +289,22 @@ TrackSilence ImageScan::Silence(size_t track, int32_t shift) const {
 
 ScanResult ImageScan::HashShifted(size_t track, int32_t shift, TrackHashes& hashes) const {
     const Source source = SourceOf(track, shift);
-    File image;
-    if (!image.OpenForReading(imagePath_.c_str())) {
-        return {ScanStatus::CannotOpen, image.LastError(), 0};
-    }
     Digest sha1(Digest::Kind::Sha1);
-    std::vector<uint8_t> buffer(kChunkBytes);
     uint32_t crc = 0;
     auto add = [&](const uint8_t* bytes, int64_t size) {
         crc = Crc(crc, bytes, size);
         sha1.Update(bytes, static_cast<size_t>(size));
     };
-    std::fill(buffer.begin(), buffer.end(), 0);
-    add(buffer.data(), source.silenceBefore);
-    for (int64_t at = source.from; at < source.to;) {
-        const int32_t size = static_cast<int32_t>(std::min<int64_t>(kChunkBytes, source.to - at));
-        int error = 0;
-        if (!ReadExactly(image, buffer.data(), at, size, &error)) {
-            return {ScanStatus::ReadFailed, error, tracks_[track].number};
-        }
-        add(buffer.data(), size);
-        at += size;
+    const std::vector<uint8_t> zeros(static_cast<size_t>(reach_ + kStep), 0);
+    add(zeros.data(), source.silenceBefore);
+    ScanResult read =
+        ReadImageBytes(imagePath_, source.from, source.to,
+                       [&](const uint8_t* bytes, int64_t, int32_t size) { add(bytes, size); });
+    if (read.status != ScanStatus::Done) {
+        read.track = tracks_[track].number;
+        return read;
     }
-    std::fill(buffer.begin(), buffer.end(), 0);
-    add(buffer.data(), source.silenceAfter);
+    add(zeros.data(), source.silenceAfter);
     hashes.crc = crc;
     sha1.Finish(hashes.sha1.data());
     return {};

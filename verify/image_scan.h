@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,15 @@ struct ScanResult {
     int32_t track = 0;
 };
 
+// Receives image bytes [position, position + size) in order.
+using ChunkReader = std::function<void(const uint8_t* bytes, int64_t position, int32_t size)>;
+
+// Reads bytes [first, end) of the image at `imagePath` in chunks, each passed to `take`: the one
+// place where the image commands read image bytes. Fails when the image cannot be opened or
+// read, or holds fewer bytes.
+ScanResult ReadImageBytes(const std::string& imagePath, int64_t first, int64_t end,
+                          const ChunkReader& take);
+
 // Silence that a shift writes into a track, in bytes: at its start (when the audio moves toward
 // the end) or at its end (when it moves toward the start).
 struct TrackSilence {
@@ -102,7 +112,7 @@ class ImageScan {
 
     ScanResult CheckLayout(const ImageLayout& layout, int64_t imageSectors);
     void PlanWindows();
-    ScanResult ReadImage(File& image, bool withMd5);
+    ScanResult ReadImage(bool withMd5);
     uint32_t PrefixAt(int64_t position) const;
     uint32_t LengthOperator(size_t track, int64_t length) const;
     Source SourceOf(size_t track, int32_t shift) const;

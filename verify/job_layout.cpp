@@ -23,7 +23,14 @@ JobLayout ReadJobLayout(const char* controlPath) {
             return result;
         }
         result.layout.tracks.push_back({track.number, track.mode == 0, track.firstSector});
+        // A track without INDEX 1 starts at its INDEX 0.
+        result.index1.push_back(track.startSector != NOT_GIVEN
+                                    ? TrackIndex1{track.startSector, track.startAddress}
+                                    : TrackIndex1{track.firstSector, track.firstSector});
     }
+    result.imageSectors = plan.imageSectors;
+    // A single-session control file without a table of contents: the image ends at the lead-out.
+    result.leadOut = plan.tracks.leadOut != NOT_GIVEN ? plan.tracks.leadOut : plan.imageSectors;
     // The regions exactly as the rewriter meets them, so that the shifts searched are the ones the
     // job would make.
     AudioRegion regions[MAX_AUDIO_REGIONS];

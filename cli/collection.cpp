@@ -22,7 +22,7 @@ const VerdictName kVerdicts[] = {
     {"matches", true},        {"shifted", true},    {"shift-found", true}, {"not-certain", false},
     {"no-match", false},      {"no-entry", false},  {"damaged", false},    {"refused", false},
     {"failed", false},        {"cancelled", false}, {"would-shift", true}, {"put-back", true},
-    {"would-put-back", true}, {"hashed", true},
+    {"would-put-back", true}, {"hashed", true},     {"detected", true},
 };
 constexpr size_t kVerdictCount = sizeof(kVerdicts) / sizeof(kVerdicts[0]);
 

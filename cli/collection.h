@@ -24,7 +24,8 @@ enum class Verdict {
     WouldShift,    // shift -n
     PutBack,       // --undo
     WouldPutBack,  // --undo -n
-    Hashed,        // --hash
+    Hashed,        // --hash, --checksums
+    Detected,      // --detect: the evidence of the dump offset read, nothing changed
 };
 
 // The word a script reads: "matches", "shift-found", ...

@@ -11,11 +11,10 @@
 #include "file.h"
 #include "image_scan.h"
 #include "job_layout.h"
+#include "shift_report.h"
 #include "shift_search.h"
 
 namespace {
-
-constexpr int EXIT_NOT_MATCHED = 1;
 
 const char* DatProblem(const verify::DatLoad& load) {
     switch (load.status) {
@@ -44,59 +43,6 @@ void PrintDatProblem(const char* path, const verify::DatLoad& load) {
         fprintf(ImageErr(), " (%s)", SystemErrorText(load.systemError));
     }
     fprintf(ImageErr(), "; nothing changed\n");
-}
-
-void PrintScanProblem(const char* controlPath, const std::string& imagePath,
-                      const verify::ScanResult& scan) {
-    fprintf(ImageErr(), "kestran: %s: ", controlPath);
-    switch (scan.status) {
-        case verify::ScanStatus::Done:
-            break;
-        case verify::ScanStatus::CannotOpen:
-            fprintf(ImageErr(), "cannot open %s (%s)", imagePath.c_str(),
-                    SystemErrorText(scan.systemError));
-            break;
-        case verify::ScanStatus::ReadFailed:
-            fprintf(ImageErr(), "cannot read %s (%s)", imagePath.c_str(),
-                    scan.systemError != 0 ? SystemErrorText(scan.systemError)
-                                          : "the file became shorter");
-            break;
-        case verify::ScanStatus::NoTracks:
-            fprintf(ImageErr(), "the control file lists no track");
-            break;
-        case verify::ScanStatus::TracksOutOfOrder:
-            fprintf(ImageErr(), "track %d starts before the track before it ends", scan.track);
-            break;
-        case verify::ScanStatus::TrackPastEnd:
-            fprintf(ImageErr(), "track %d starts past the end of %s", scan.track,
-                    imagePath.c_str());
-            break;
-        case verify::ScanStatus::CrossesRegionEdge:
-            fprintf(ImageErr(), "track %d lies partly in an audio region and partly outside",
-                    scan.track);
-            break;
-        case verify::ScanStatus::DataInAudioRegion:
-            fprintf(ImageErr(), "data track %d lies in an audio region", scan.track);
-            break;
-    }
-    fprintf(ImageErr(), "; nothing changed\n");
-}
-
-std::string ShiftText(int32_t shift) {
-    char text[16];
-    snprintf(text, sizeof(text), shift > 0 ? "+%d" : "%d", shift);
-    return text;
-}
-
-// "-30: the audio moves 30 samples toward the start"
-std::string ShiftInWords(int32_t shift) {
-    if (shift == 0) {
-        return "0: the audio stays where it is";
-    }
-    int32_t samples = shift < 0 ? -shift : shift;
-    return ShiftText(shift) + ": the audio moves " + std::to_string(samples) +
-           (samples == 1 ? " sample" : " samples") +
-           (shift < 0 ? " toward the start" : " toward the end");
 }
 
 // Why a track next to the edge of its audio region may differ under the right shift, or "".
@@ -147,18 +93,6 @@ void PrintTable(const verify::ImageScan& scan, const verify::ShiftFinding& findi
     }
 }
 
-// The tracks that differ, as "2, 5 and 7".
-std::string TrackList(const std::vector<int32_t>& numbers) {
-    std::string text;
-    for (size_t i = 0; i < numbers.size(); ++i) {
-        if (i > 0) {
-            text += i + 1 == numbers.size() ? " and " : ", ";
-        }
-        text += std::to_string(numbers[i]);
-    }
-    return text;
-}
-
 std::vector<int32_t> DifferingTracks(const verify::ImageScan& scan,
                                      const verify::ShiftFinding& finding, bool shifted) {
     std::vector<int32_t> numbers;
@@ -195,55 +129,23 @@ bool Report(const char* controlPath, const verify::Dat& dat, const verify::Image
             }
         }
     }
-    switch (finding.verdict) {
-        case verify::Verdict::NoEntryFits:
-            fprintf(ImageErr(),
-                    "kestran: %s: no entry of the DAT has its track sizes and data tracks; the "
-                    "closest, %s, differs in track %s; nothing changed\n",
-                    controlPath, name.c_str(),
-                    TrackList(DifferingTracks(scan, finding, false)).c_str());
-            return false;
-        case verify::Verdict::AlreadyMatches:
-            if (!quiet) {
-                fprintf(ImageOut(), "%s: already matches %s; nothing changed\n", controlPath,
-                        name.c_str());
-            }
-            return false;
-        case verify::Verdict::NoAudioMatch:
-            fprintf(ImageErr(),
-                    "kestran: %s: no shift from %d to %d makes any audio track match %s; "
-                    "nothing changed\n",
-                    controlPath, MIN_SHIFT, MAX_SHIFT, name.c_str());
-            return false;
-        case verify::Verdict::NotCertain: {
-            std::vector<int32_t> shifts = {finding.shift};
-            shifts.insert(shifts.end(), finding.tiedShifts.begin(), finding.tiedShifts.end());
-            std::string list;
-            for (size_t i = 0; i < shifts.size(); ++i) {
-                list += (i == 0                   ? ""
-                         : i + 1 == shifts.size() ? " and "
-                                                  : ", ") +
-                        ShiftText(shifts[i]);
-            }
-            fprintf(ImageErr(),
-                    "kestran: %s: not certain: shifts %s%s match %d of %d audio tracks alike "
-                    "(silence looks the same under every shift); nothing changed\n",
-                    controlPath, list.c_str(), finding.tiedShifts.empty() ? " (and others)" : "",
-                    finding.matched, finding.audioTracks);
-            return false;
-        }
-        case verify::Verdict::ShiftFound:
-            if (finding.shift == 0) {
-                fprintf(ImageErr(),
-                        "kestran: %s: best as it is, yet track %s differs from %s; nothing "
-                        "changed\n",
-                        controlPath, TrackList(DifferingTracks(scan, finding, true)).c_str(),
-                        name.c_str());
-                return false;
-            }
-            return true;
+    if (finding.verdict == verify::Verdict::NoEntryFits) {
+        fprintf(ImageErr(),
+                "kestran: %s: no entry of the DAT has its track sizes and data tracks; the "
+                "closest, %s, differs in track %s; nothing changed\n",
+                controlPath, name.c_str(),
+                TrackList(DifferingTracks(scan, finding, false)).c_str());
+        return false;
     }
-    return false;
+    SearchOutcome outcome = {finding.verdict,
+                             finding.shift,
+                             finding.matched,
+                             finding.audioTracks,
+                             finding.tiedShifts,
+                             finding.tiedShifts.empty(),
+                             name,
+                             DifferingTracks(scan, finding, true)};
+    return ReportVerdict(controlPath, outcome, quiet);
 }
 
 // Hashes the shifted image and compares every track with the entry.
@@ -296,32 +198,6 @@ Verdict CheckShifted(const char* controlPath, const std::string& imagePath,
     return Verdict::Failed;
 }
 
-// Reads the layout of the image as the shift job places it; false, said why, when it cannot.
-bool ReadLayout(const char* controlPath, JobRunner& runner, verify::JobLayout& job) {
-    job = verify::ReadJobLayout(controlPath);
-    if (job.result != ShiftResult::Done) {
-        runner.PrintRefusal(job.report, controlPath);
-        return false;
-    }
-    switch (job.problem) {
-        case verify::LayoutProblem::None:
-            return true;
-        case verify::LayoutProblem::TrackWithoutIndex:
-            fprintf(ImageErr(), "kestran: %s: track %d has no INDEX line", controlPath, job.track);
-            break;
-        case verify::LayoutProblem::TooManyTracks:
-            fprintf(ImageErr(), "kestran: %s: more than %d tracks", controlPath, MAX_TRACKS);
-            break;
-    }
-    fprintf(ImageErr(), "; nothing changed\n");
-    return false;
-}
-
-// The verdict on an image that could not be read as its control file lays it out.
-Verdict ScanVerdict(const verify::ScanResult& scanned) {
-    return scanned.status == verify::ScanStatus::CannotOpen ? Verdict::Refused : Verdict::Damaged;
-}
-
 // The image's tracks as they now are: each compared with the entry that `finding` found, or,
 // without a finding (--hash), with its MD5 and SHA-1.
 void TakeTracks(const verify::ImageScan& scan, const verify::ShiftFinding* finding,
@@ -343,31 +219,12 @@ void TakeTracks(const verify::ImageScan& scan, const verify::ShiftFinding* findi
     }
 }
 
-// What the search found, as a verdict, before any job runs. With -n a certain shift of 0 is
-// found as any other (the report says which tracks differ); without it nothing is done.
-Verdict FindingVerdict(const verify::ShiftFinding& finding, bool dryRun) {
-    switch (finding.verdict) {
-        case verify::Verdict::NoEntryFits:
-            return Verdict::NoEntry;
-        case verify::Verdict::AlreadyMatches:
-            return Verdict::Matches;
-        case verify::Verdict::NoAudioMatch:
-            return Verdict::NoMatch;
-        case verify::Verdict::NotCertain:
-            return Verdict::NotCertain;
-        case verify::Verdict::ShiftFound:
-            return finding.shift == 0 && !dryRun ? Verdict::NoMatch : Verdict::ShiftFound;
-    }
-    return Verdict::NoMatch;
-}
-
 // One image against the DAT.
 void CheckImage(const char* controlPath, const verify::Dat& dat, const DatCommand& options,
                 JobRunner& runner, ImageResult& result) {
     verify::JobLayout job;
     if (!ReadLayout(controlPath, runner, job)) {
-        result.verdict =
-            job.result != ShiftResult::Done ? VerdictOfJob(job.result) : Verdict::Damaged;
+        result.verdict = LayoutVerdict(job);
         return;
     }
     const std::string imagePath = job.report.imagePath;
@@ -389,23 +246,16 @@ void CheckImage(const char* controlPath, const verify::Dat& dat, const DatComman
         return;
     }
     bool shift = Report(controlPath, dat, scan, finding, options.quiet);
-    result.verdict = FindingVerdict(finding, options.dryRun);
+    result.verdict = FindingVerdict(finding.verdict, finding.shift, options.dryRun);
     result.entry = finding.entry >= 0 ? dat.entries[finding.entry].name : "";
     result.hasShift = finding.verdict != verify::Verdict::NoEntryFits;
     result.shift = finding.verdict == verify::Verdict::AlreadyMatches ? 0 : finding.shift;
     TakeTracks(scan, &finding, result);
-    if (options.dryRun || !shift) {
-        return;
-    }
-    ShiftResult ran =
-        runner.RunJob(controlPath, ShiftText(finding.shift).c_str(), options.quiet, report);
-    if (ran != ShiftResult::Done) {
-        result.verdict = VerdictOfJob(ran);
-        return;
-    }
-    result.bytesRead += scan.ImageBytes();
-    result.verdict = CheckShifted(controlPath, imagePath, layout, dat.entries[finding.entry], scan,
-                                  finding.shift, options.quiet, result);
+    ApplyFound(controlPath, shift ? finding.shift : 0, options, runner, report, result, [&] {
+        result.bytesRead += scan.ImageBytes();
+        return CheckShifted(controlPath, imagePath, layout, dat.entries[finding.entry], scan,
+                            finding.shift, options.quiet, result);
+    });
 }
 
 // Text safe inside an XML attribute.
@@ -445,8 +295,7 @@ std::string BaseName(const char* controlPath) {
 void HashImage(const char* controlPath, JobRunner& runner, ImageResult& result) {
     verify::JobLayout job;
     if (!ReadLayout(controlPath, runner, job)) {
-        result.verdict =
-            job.result != ShiftResult::Done ? VerdictOfJob(job.result) : Verdict::Damaged;
+        result.verdict = LayoutVerdict(job);
         return;
     }
     const std::string imagePath = job.report.imagePath;
@@ -479,6 +328,9 @@ void HashImage(const char* controlPath, JobRunner& runner, ImageResult& result) 
 
 int RunDatCommand(const DatCommand& options, const std::vector<ListedFile>& files,
                   const RunOptions& run, JobRunner& runner) {
+    if (options.responsePath != nullptr || options.checksums || options.detect) {
+        return RunAccurateRipCommand(options, files, run, runner);
+    }
     auto cancelStatus = [&] { return runner.CancelStatus(); };
     if (options.hash) {
         // With --json each image is a line of its own instead.

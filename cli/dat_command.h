@@ -23,14 +23,24 @@ class JobRunner {
     virtual int CancelStatus() = 0;
 };
 
-// What the command line's options ask of the DAT commands.
+// What the command line's options ask of the DAT and AccurateRip commands.
 struct DatCommand {
     const char* datPath;  // --dat FILE.dat; nullptr for --hash
     bool hash;
     bool dryRun;
     bool quiet;
+    const char* responsePath;  // --accuraterip dBAR-....bin
+    bool checksums;            // --checksums
+    bool detect;               // --detect
 };
 
-// Runs the DAT command over the control files, the DAT loaded once; returns the exit status.
+// Runs the command over the control files, the DAT or the response loaded once; returns the
+// exit status.
 int RunDatCommand(const DatCommand& command, const std::vector<ListedFile>& files,
                   const RunOptions& run, JobRunner& runner);
+
+// The AccurateRip commands: `--accuraterip dBAR-....bin [-n]` finds, applies and checks the
+// shift that makes the audio tracks match a saved response, `--checksums` prints each image's
+// checksums and disc id, `--detect` the shifts that the image itself points to.
+int RunAccurateRipCommand(const DatCommand& command, const std::vector<ListedFile>& files,
+                          const RunOptions& run, JobRunner& runner);

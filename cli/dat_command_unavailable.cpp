@@ -5,6 +5,8 @@
 
 int RunDatCommand(const DatCommand&, const std::vector<ListedFile>&, const RunOptions&,
                   JobRunner&) {
-    fprintf(stderr, "kestran: --dat and --hash are not part of this build\n");
+    fprintf(stderr,
+            "kestran: --dat, --hash, --accuraterip, --checksums and --detect are not part of this "
+            "build\n");
     return 2;
 }

@@ -37,6 +37,8 @@ const char kUsage[] =
     "       kestran --undo [-n] [-q] [-r] [--json] [--] FILE.ccd...\n"
     "       kestran --dat FILE.dat [-n] [-q] [-r] [--json] [--] FILE.ccd...\n"
     "       kestran --hash [-r] [--json] [--] FILE.ccd...\n"
+    "       kestran --accuraterip dBAR-....bin [-n] [-q] [-r] [--json] [--] FILE.ccd...\n"
+    "       kestran --checksums | --detect [-r] [--json] [--] FILE.ccd...\n"
     "       kestran --help | --version\n"
     "\n"
     "Moves the audio of each CloneCD-layout image (FILE.img beside FILE.ccd) by a\n"
@@ -55,6 +57,13 @@ const char kUsage[] =
     "                        the DAT file (Logiqx XML), apply it and check the result;\n"
     "                        with -n only report\n"
     "      --hash            print each image's track files as a DAT entry\n"
+    "      --accuraterip F   the same with F, a saved AccurateRip response for the\n"
+    "                        disc (dBAR-....bin): the shift that makes its audio\n"
+    "                        tracks match\n"
+    "      --checksums       print each track's CRC32 and AccurateRip checksums, the\n"
+    "                        disc id and the name of the response file to fetch\n"
+    "      --detect          report the shifts the image itself points to (scrambled\n"
+    "                        data, sync patterns, silent pregaps); changes nothing\n"
     "  -r, --recursive       a folder stands for the .ccd and .cue files under it\n"
     "      --json            one JSON line per image on stdout instead of the prose:\n"
     "                        image, verdict, entry, shift, reason, tracks\n"
@@ -338,6 +347,9 @@ struct Options {
     bool undo = false;
     const char* datPath = nullptr;  // --dat FILE.dat
     bool hash = false;
+    const char* responsePath = nullptr;  // --accuraterip dBAR-....bin
+    bool checksums = false;
+    bool detect = false;
     bool recursive = false;  // -r: a folder stands for the control files under it
     bool json = false;       // --json: one JSON line per image instead of the prose
 };
@@ -531,7 +543,10 @@ enum class OptionName {
     Dat,
     Hash,
     Recursive,
-    Json
+    Json,
+    AccurateRip,
+    Checksums,
+    Detect,
 };
 
 struct KnownOption {
@@ -553,6 +568,9 @@ const KnownOption kOptions[] = {
     {nullptr, "--hash", nullptr, OptionName::Hash},
     {"-r", "--recursive", nullptr, OptionName::Recursive},
     {nullptr, "--json", nullptr, OptionName::Json},
+    {nullptr, "--accuraterip", "response file", OptionName::AccurateRip},
+    {nullptr, "--checksums", nullptr, OptionName::Checksums},
+    {nullptr, "--detect", nullptr, OptionName::Detect},
 };
 
 // Finds the option that `arg` spells: "-o", "-oVALUE", "--offset", "--offset=VALUE". Sets
@@ -662,6 +680,15 @@ int ParseArguments(int argc, char** argv, Options* options, int* files) {
             case OptionName::Json:
                 options->json = true;
                 break;
+            case OptionName::AccurateRip:
+                options->responsePath = value;
+                break;
+            case OptionName::Checksums:
+                options->checksums = true;
+                break;
+            case OptionName::Detect:
+                options->detect = true;
+                break;
         }
         if (status > EXIT_DONE) {
             return status;
@@ -670,19 +697,28 @@ int ParseArguments(int argc, char** argv, Options* options, int* files) {
     if (options->undo && options->offsetOption != nullptr) {
         return UsageError("--undo takes no shift (%s)", options->offsetOption);
     }
-    const bool datCommand = options->datPath != nullptr || options->hash;
-    if (datCommand && options->undo) {
-        return UsageError("--undo does not go with --dat or --hash");
+    const char* commands[] = {
+        options->datPath != nullptr ? "--dat" : nullptr, options->hash ? "--hash" : nullptr,
+        options->responsePath != nullptr ? "--accuraterip" : nullptr,
+        options->checksums ? "--checksums" : nullptr, options->detect ? "--detect" : nullptr};
+    const char* command = nullptr;
+    for (const char* given : commands) {
+        if (given != nullptr && command != nullptr) {
+            return UsageError("%s and %s do not go together", command, given);
+        }
+        command = given != nullptr ? given : command;
     }
-    if (datCommand && options->offsetOption != nullptr) {
-        return UsageError("--dat finds the shift itself and --hash shifts nothing: drop %s",
-                          options->offsetOption);
+    const bool readsOnly = options->hash || options->checksums || options->detect;
+    if (command != nullptr && options->undo) {
+        return UsageError("--undo does not go with %s", command);
     }
-    if (options->hash && options->datPath != nullptr) {
-        return UsageError("--dat and --hash do not go together");
+    if (command != nullptr && options->offsetOption != nullptr) {
+        return UsageError(
+            readsOnly ? "%s shifts nothing: drop %s" : "%s finds the shift itself: drop %s",
+            command, options->offsetOption);
     }
-    if (options->hash && options->dryRun) {
-        return UsageError("--hash changes nothing anyway: drop -n");
+    if (readsOnly && options->dryRun) {
+        return UsageError("%s changes nothing anyway: drop -n", command);
     }
     if (*files == 0) {
         return UsageError("no control file given");
@@ -716,9 +752,12 @@ int main(int argc, char** argv) {
     const std::vector<ListedFile> listed = ListFiles(argv, files, options.recursive);
     RunOptions run = {options.json, options.quiet, !options.quiet && IsTerminal(stderr),
                       options.json || options.recursive};
-    if (options.datPath != nullptr || options.hash) {
+    if (options.datPath != nullptr || options.hash || options.responsePath != nullptr ||
+        options.checksums || options.detect) {
         CliJobRunner runner;
-        DatCommand command = {options.datPath, options.hash, options.dryRun, options.quiet};
+        DatCommand command = {options.datPath, options.hash,         options.dryRun,
+                              options.quiet,   options.responsePath, options.checksums,
+                              options.detect};
         status = RunDatCommand(command, listed, run, runner);
     } else {
         CliHost host(options.offsetText, run.progress);

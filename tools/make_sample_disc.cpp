@@ -31,6 +31,7 @@ struct Layout {
     Sessions sessions = Sessions::One;
     bool storeGap = false;
     long edgeSilence = 0;  // samples of silence at each end of the audio
+    long dumpOffset = 0;   // samples that the audio is read late (early when negative)
 };
 
 // How a BIN/CUE set cuts the image into files.
@@ -60,7 +61,7 @@ struct Session {
 const char kUsage[] =
     "Usage: make-sample-disc [--data N] [--tracks K] [--track-length M]\n"
     "                        [--cd-extra | --audio-session [--store-gap]]\n"
-    "                        [--edge-silence S] PATH.ccd\n"
+    "                        [--edge-silence S] [--dump-offset K] PATH.ccd\n"
     "       make-sample-disc --cue [--single-file | --gaps-appended] [the options above but\n"
     "                        --store-gap] PATH.cue\n"
     "Writes PATH.ccd and PATH.img: a data track of N sectors (default 1200; 0 for an audio\n"
@@ -78,7 +79,23 @@ const char kUsage[] =
     "                   by default it leaves them out, as CloneCD-layout images do\n"
     "  --edge-silence S the first and last S samples of the audio are silence, so that a shift\n"
     "                   of up to S samples either way and back gives the same image\n"
+    "  --dump-offset K  the audio as a drive that reads it K samples late gives it (early when\n"
+    "                   K < 0, -2348..2348, one session): the data it meets scrambled, the\n"
+    "                   outside of the disc silent; kestran -o -K puts it right\n"
     "Two sessions in a cue sheet: REM SESSION 02, and the sectors between them in no file.\n";
+
+// ECMA-130's scrambler, as a drive that reads a data sector as audio leaves it: bytes 12..2351
+// XORed with a 15-bit register's output (x^15 + x + 1, preset 1, low bit first).
+void Scramble(unsigned char* sector) {
+    unsigned reg = 1;
+    for (int i = 12; i < kSectorSize; ++i) {
+        for (int bit = 0; bit < 8; ++bit) {
+            sector[i] ^= static_cast<unsigned char>((reg & 1) << bit);
+            unsigned feedback = (reg ^ (reg >> 1)) & 1;
+            reg = (reg >> 1) | (feedback << 14);
+        }
+    }
+}
 
 int Bcd(int value) {
     return (value / 10) * 16 + value % 10;
@@ -391,6 +408,13 @@ int main(int argc, char** argv) {
             cut = Cut::GapsAppended;
         } else if (strcmp(argv[i], "--store-gap") == 0) {
             layout.storeGap = true;
+        } else if (strcmp(argv[i], "--dump-offset") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            layout.dumpOffset = strtol(argv[++i], &end, 10);
+            if (*end != '\0' || layout.dumpOffset < -2348 || layout.dumpOffset > 2348) {
+                fputs(kUsage, stderr);
+                return 2;
+            }
         } else if (strcmp(argv[i], "--edge-silence") == 0 && hasValue) {
             layout.edgeSilence = value;
             ++i;
@@ -415,7 +439,8 @@ int main(int argc, char** argv) {
 
     const bool twoSessions = layout.sessions != Sessions::One;
     if ((twoSessions && layout.dataSectors == 0) || (layout.storeGap && !twoSessions) ||
-        (cut != Cut::None) != cue || (cue && layout.storeGap)) {
+        (cut != Cut::None) != cue || (cue && layout.storeGap) ||
+        (twoSessions && layout.dumpOffset != 0)) {
         fputs(kUsage, stderr);
         return 2;
     }
@@ -488,6 +513,31 @@ int main(int argc, char** argv) {
         }
     };
 
+    // A sector of the disc as a drive reads it as audio: data scrambled, nothing outside it.
+    const long leadOut = sessions.back().leadOut;
+    std::vector<unsigned char> raw(2 * static_cast<size_t>(kSectorSize));
+    auto readAsAudio = [&](unsigned char* sector, long lba) {
+        if (lba < 0 || lba >= leadOut) {
+            memset(sector, 0, kSectorSize);
+            return;
+        }
+        FillSector(sector, lba, tracks);
+        silenceEdges(sector, lba);
+        if (lba * kSamplesPerSector < audioFirst || lba * kSamplesPerSector >= audioEnd) {
+            Scramble(sector);
+        }
+    };
+    // An audio sector of the dump: the disc's bytes 4 × dumpOffset earlier.
+    auto fillDumped = [&](unsigned char* sector, long lba) {
+        const long start = lba * kSectorSize - 4 * layout.dumpOffset;
+        const long first =
+            start >= 0 ? start / kSectorSize : -((-start + kSectorSize - 1) / kSectorSize);
+        const long skip = start - first * kSectorSize;
+        readAsAudio(raw.data(), first);
+        readAsAudio(raw.data() + kSectorSize, first + 1);
+        memcpy(sector, raw.data() + skip, kSectorSize);
+    };
+
     // The image holds each session from its first track's start (the disc's start for the
     // first) to its lead-out, and the gaps between them only when asked to.
     std::vector<Segment> segments;
@@ -500,6 +550,9 @@ int main(int argc, char** argv) {
     auto fill = [&](unsigned char* p, long lba) {
         if (sessions.size() > 1 && lba < sessions[1].first && lba >= sessions[0].leadOut) {
             memset(p, 0, kSectorSize);
+        } else if (layout.dumpOffset != 0 && lba * kSamplesPerSector >= audioFirst &&
+                   lba * kSamplesPerSector < audioEnd) {
+            fillDumped(p, lba);
         } else {
             FillSector(p, lba, tracks);
             silenceEdges(p, lba);

@@ -21,8 +21,8 @@ constexpr int64_t kFrame450 = 450 * kSamplesPerSector;
 constexpr size_t kHeaderBytes = 13;
 constexpr size_t kTrackBytes = 9;
 constexpr int64_t kLargestResponse = 16 << 20;
-// Past this many shifts at which a track's frame-450 checksum matches, it says nothing (silence).
-constexpr size_t kFrame450Candidates = 8;
+// Past this many shifts at which the frame-450 checksums match alike, they say nothing.
+constexpr size_t kFrame450Candidates = 16;
 constexpr size_t kTiesListed = 4;
 
 uint32_t Le32(const uint8_t* p) {
@@ -487,6 +487,7 @@ ScanResult FindArShift(const std::vector<ResponseChunk>& response, const Checksu
         }
     }
     finding.audioTracks = static_cast<int32_t>(audio.size());
+    const bool zeroInRange = minShift <= 0 && 0 <= maxShift;
     std::vector<Wanted> wanted(audio.size());
     for (const ResponseChunk& chunk : response) {
         for (size_t a = 0; a < audio.size() && a < chunk.tracks.size(); ++a) {
@@ -500,32 +501,38 @@ ScanResult FindArShift(const std::vector<ResponseChunk>& response, const Checksu
         }
     }
 
-    // By shift, each audio track's match: v1 at every shift, v2 where v1 or frame 450 points.
+    // By shift, each audio track's match: v1 at every shift; v2 only at 0 and at the shifts where
+    // the most tracks' frame-450 checksums match, which a pressing's true offset is among.
     const size_t shifts = static_cast<size_t>(maxShift - minShift + 1);
     std::vector<std::vector<ArMatch>> matches(shifts, std::vector<ArMatch>(audio.size()));
+    std::vector<int32_t> frameHits(shifts, 0);
     for (size_t a = 0; a < audio.size(); ++a) {
-        std::vector<int32_t> frameHits;
-        std::vector<int32_t> v2Offsets = {0};
         for (int32_t shift = minShift; shift <= maxShift; ++shift) {
-            ArMatch& match = matches[static_cast<size_t>(shift - minShift)][a];
-            Note(wanted[a], scan.V1(audio[a], -shift), false, match);
-            if (shift != 0 && wanted[a].frames.count(scan.Frame450(audio[a], -shift)) != 0) {
-                frameHits.push_back(-shift);
-            }
+            const size_t s = static_cast<size_t>(shift - minShift);
+            Note(wanted[a], scan.V1(audio[a], -shift), false, matches[s][a]);
+            frameHits[s] += wanted[a].frames.count(scan.Frame450(audio[a], -shift)) != 0;
         }
-        if (frameHits.size() <= kFrame450Candidates) {
-            v2Offsets.insert(v2Offsets.end(), frameHits.begin(), frameHits.end());
+    }
+    const int32_t mostHits = *std::max_element(frameHits.begin(), frameHits.end());
+    std::vector<int32_t> v2Offsets;
+    for (int32_t shift = minShift; shift <= maxShift; ++shift) {
+        if (shift == 0 ||
+            (mostHits > 0 && frameHits[static_cast<size_t>(shift - minShift)] == mostHits)) {
+            v2Offsets.push_back(-shift);
         }
+    }
+    // So many alike: silence, or a signal that repeats; v1 decides alone there.
+    if (v2Offsets.size() > kFrame450Candidates) {
+        v2Offsets.assign(zeroInRange ? 1 : 0, 0);
+    }
+    for (size_t a = 0; a < audio.size(); ++a) {
         std::vector<uint32_t> v2;
         ScanResult read = scan.V2(audio[a], v2Offsets, v2);
         if (read.status != ScanStatus::Done) {
             return read;
         }
         for (size_t o = 0; o < v2Offsets.size(); ++o) {
-            const int32_t shift = -v2Offsets[o];
-            if (shift >= minShift && shift <= maxShift) {
-                Note(wanted[a], v2[o], true, matches[static_cast<size_t>(shift - minShift)][a]);
-            }
+            Note(wanted[a], v2[o], true, matches[static_cast<size_t>(-v2Offsets[o] - minShift)][a]);
         }
     }
 
@@ -545,7 +552,6 @@ ScanResult FindArShift(const std::vector<ResponseChunk>& response, const Checksu
         }
         return byTrack;
     };
-    const bool zeroInRange = minShift <= 0 && 0 <= maxShift;
     if (zeroInRange) {
         finding.asIs = place(matches[static_cast<size_t>(-minShift)]);
     } else {
@@ -584,6 +590,7 @@ ScanResult FindArShift(const std::vector<ResponseChunk>& response, const Checksu
     }
     if (finding.matched == 0) {
         finding.verdict = Verdict::NoAudioMatch;
+        finding.shifted = finding.asIs;
         return {};
     }
     finding.shift = best;

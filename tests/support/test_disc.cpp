@@ -202,4 +202,18 @@ Disc MakeSessionDisc(const SessionDisc& sessions, bool gapsStored, uint32_t seed
     return disc;
 }
 
+model::Bytes SignalSectors(int64_t sectors) {
+    model::Bytes image(static_cast<size_t>(sectors) * 2352);
+    uint32_t s = 1;
+    for (size_t k = 0; k < image.size(); k += 4) {
+        const uint32_t left = (s = s * 1664525u + 1013904223u) >> 16;
+        const uint32_t right = (s = s * 1664525u + 1013904223u) >> 16;
+        const uint32_t x = left | right << 16;
+        for (int b = 0; b < 4; ++b) {
+            image[k + b] = static_cast<uint8_t>(x >> (8 * b));
+        }
+    }
+    return image;
+}
+
 }  // namespace testing_support

@@ -78,4 +78,8 @@ std::string SessionControl(const SessionDisc& disc);
 // lead-out, placed by the model.
 Disc MakeSessionDisc(const SessionDisc& sessions, bool gapsStored, uint32_t seed, int32_t tail = 0);
 
+// `sectors` of the signal s_0 = 1, s_(n+1) = s_n * 1664525 + 1013904223 (mod 2^32), sample k
+// holding s_(2k+1) >> 16 on the left and s_(2k+2) >> 16 on the right: the AccurateRip vectors'.
+model::Bytes SignalSectors(int64_t sectors);
+
 }  // namespace testing_support

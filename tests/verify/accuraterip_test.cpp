@@ -32,17 +32,7 @@ verify::ChecksumScan Scan(const std::string& control, int32_t maxShift) {
 // Three audio tracks of 600, 700 and 800 sectors of the LCG signal, nothing else on the disc.
 TEST(ChecksumScanTest, GivesTheVectorsOfTheSignalDisc) {
     ScratchDir dir;
-    Bytes image(2100 * 2352);
-    uint32_t s = 1;
-    for (size_t k = 0; k < image.size() / 4; ++k) {
-        uint32_t left = (s = s * 1664525u + 1013904223u) >> 16;
-        uint32_t right = (s = s * 1664525u + 1013904223u) >> 16;
-        const uint32_t x = left | right << 16;
-        for (int b = 0; b < 4; ++b) {
-            image[4 * k + b] = static_cast<uint8_t>(x >> (8 * b));
-        }
-    }
-    model::WriteFileBytes(dir / "signal.img", image);
+    model::WriteFileBytes(dir / "signal.img", testing_support::SignalSectors(2100));
     testing_support::WriteText(dir / "signal.ccd",
                                "[TRACK 1]\nMODE=0\nINDEX 1=0\n[TRACK 2]\nMODE=0\nINDEX 1=600\n"
                                "[TRACK 3]\nMODE=0\nINDEX 1=1300\n");

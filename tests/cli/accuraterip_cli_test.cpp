@@ -26,9 +26,9 @@ Outcome Start(const std::string& program, std::vector<std::string> args) {
     return testing_support::RunProgram(program, std::move(args));
 }
 
-Bytes MakeDisc(const std::string& control, int32_t dumpOffset) {
+Bytes MakeDisc(const std::string& control, int32_t dumpOffset, int64_t data = kData) {
     Outcome made = Start(SAMPLE_DISC_TOOL_PATH,
-                         {"--data", std::to_string(kData), "--tracks", std::to_string(kTracks),
+                         {"--data", std::to_string(data), "--tracks", std::to_string(kTracks),
                           "--track-length", std::to_string(kLength), "--edge-silence", "2348",
                           "--dump-offset", std::to_string(dumpOffset), control});
     EXPECT_EQ(0, made.status) << made.err;
@@ -156,6 +156,53 @@ TEST(AccurateRipCommandTest, FindsAppliesAndRefusesAsTheResponseSays) {
         if (c.applied != 0 && c.status == 0) {
             EXPECT_TRUE(expected == truth);
         }
+    }
+}
+
+// What the image itself shows of the offset it was dumped with, on dumps of a known offset.
+TEST(AccurateRipCommandTest, DetectNamesTheDumpOffset) {
+    const struct {
+        int32_t dumpOffset;
+        int64_t data;
+        std::vector<std::string> says;
+    } cases[] = {
+        {30,
+         kData,
+         {"track 2 begins with the last 120 bytes", "shifts -31 to -30 leave the 1",
+          "they agree: shift -30:"}},
+        {700, kData, {"last 2800 bytes", "its header sector 39: shift -700", "agree: shift -700"}},
+        {-45,
+         kData,
+         {"does not begin with its scrambled tail", "shifts +44 to +2348", "only the pregaps"}},
+        {0, 0, {"nothing: no data track before the audio"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dumpOffset);
+        ScratchDir dir;
+        const Bytes dump = MakeDisc(dir / "disc.ccd", c.dumpOffset, c.data);
+        Outcome detected = Start(KESTRAN_CLI_PATH, {"--detect", dir / "disc.ccd"});
+        EXPECT_EQ(0, detected.status) << detected.err;
+        for (const std::string& line : c.says) {
+            EXPECT_NE(std::string::npos, detected.out.find(line)) << line << "\n" << detected.out;
+        }
+        EXPECT_TRUE(model::ReadFileBytes(dir / "disc.img") == dump);
+        EXPECT_EQ((std::vector<std::string>{"disc.ccd", "disc.img"}), dir.Names());
+    }
+}
+
+// The vectors of the signal disc, as --checksums prints them.
+TEST(AccurateRipCommandTest, ChecksumsPrintsTheSignalDiscsVectors) {
+    ScratchDir dir;
+    model::WriteFileBytes(dir / "signal.img", testing_support::SignalSectors(2100));
+    testing_support::WriteText(dir / "signal.ccd",
+                               "[TRACK 1]\nMODE=0\nINDEX 1=0\n[TRACK 2]\nMODE=0\nINDEX 1=600\n"
+                               "[TRACK 3]\nMODE=0\nINDEX 1=1300\n");
+    Outcome sums = Start(KESTRAN_CLI_PATH, {"--checksums", dir / "signal.ccd"});
+    EXPECT_EQ(0, sums.status) << sums.err;
+    for (const char* line : {"    1  audio       600  ", "  e6cfad25  2749c78b  2810bfe3\n",
+                             "    2  audio       700  ", "  c3d8e902  9e225062  2c775cd4\n",
+                             "    3  audio       800  ", "  b7cb77ba  7181354c  aef2336d\n"}) {
+        EXPECT_NE(std::string::npos, sums.out.find(line)) << line << "\n" << sums.out;
     }
 }
 

@@ -292,6 +292,35 @@ def main():
 
     for name, text in dats().items():
         write(os.path.join(HERE, "corpus", "dat"), name, text.encode("utf-8"))
+    for name, data in responses().items():
+        write(os.path.join(HERE, "corpus", "accuraterip"), name, data)
+
+
+def responses():
+    """Saved AccurateRip responses: chunks of a 13-byte header and 9 bytes per track."""
+    import struct
+
+    def chunk(ids, tracks, count=None):
+        data = struct.pack("<BIII", len(tracks) if count is None else count, *ids)
+        for confidence, checksum, frame in tracks:
+            data += struct.pack("<BII", confidence, checksum, frame)
+        return data
+
+    ids = (0x0002189A, 0x00087F33, 0x1F02E004)
+    four = [(12, 0xE6CFAD25, 0x2810BFE3), (0, 0, 0), (200, 0xB7CB77BA, 0xAEF2336D),
+            (3, 0x7181354C, 0x2C775CD4)]
+    good = chunk(ids, four)
+    return {
+        "one-chunk": good,
+        "three-pressings": good + chunk(ids, four[::-1]) + chunk(ids, four[1:] + four[:1]),
+        "no-tracks": chunk(ids, []),
+        "ninety-nine-tracks": chunk(ids, [(n, n * 7919, n * 104729) for n in range(99)]),
+        "cut-in-header": good + good[:7],
+        "cut-in-track": good[:-4],
+        "count-too-large": chunk(ids, four, 5),
+        "second-disc": good + chunk((1, 2, 3), four),
+        "empty": b"",
+    }
 
 
 if __name__ == "__main__":

@@ -14,7 +14,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kestran-fuzz-run.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 status=0
 summary=""
-for target in control_scan cue_sheet shift_job dat; do
+for target in control_scan cue_sheet shift_job dat accuraterip; do
     mkdir -p "$work/$target/corpus" "$work/$target/found"
     log="$work/$target/log"
     echo "fuzz: $target for ${seconds}s"

@@ -15,9 +15,16 @@ _kestran() {
             COMPREPLY=($(compgen -f -X '!*.[dD][aA][tT]' -- "$cur") $(compgen -d -- "$cur"))
             return
             ;;
+        --accuraterip)
+            local IFS=$'\n'
+            compopt -o filenames 2>/dev/null
+            COMPREPLY=($(compgen -f -X '!*.[bB][iI][nN]' -- "$cur") $(compgen -d -- "$cur"))
+            return
+            ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-o --offset --drive-offset -n --dry-run --undo --dat --hash
+            --accuraterip --checksums --detect
             -r --recursive --json -q --quiet -h --help --version --' -- "$cur"))
         return
     fi

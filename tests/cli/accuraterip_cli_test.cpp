@@ -193,11 +193,8 @@ TEST(AccurateRipCommandTest, DetectNamesTheDumpOffset) {
 // The vectors of the signal disc, as --checksums prints them.
 TEST(AccurateRipCommandTest, ChecksumsPrintsTheSignalDiscsVectors) {
     ScratchDir dir;
-    model::WriteFileBytes(dir / "signal.img", testing_support::SignalSectors(2100));
-    testing_support::WriteText(dir / "signal.ccd",
-                               "[TRACK 1]\nMODE=0\nINDEX 1=0\n[TRACK 2]\nMODE=0\nINDEX 1=600\n"
-                               "[TRACK 3]\nMODE=0\nINDEX 1=1300\n");
-    Outcome sums = Start(KESTRAN_CLI_PATH, {"--checksums", dir / "signal.ccd"});
+    const std::string control = testing_support::PlaceSignalDisc(dir.path());
+    Outcome sums = Start(KESTRAN_CLI_PATH, {"--checksums", control});
     EXPECT_EQ(0, sums.status) << sums.err;
     for (const char* line : {"    1  audio       600  ", "  e6cfad25  2749c78b  2810bfe3\n",
                              "    2  audio       700  ", "  c3d8e902  9e225062  2c775cd4\n",

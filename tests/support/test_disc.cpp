@@ -216,4 +216,13 @@ model::Bytes SignalSectors(int64_t sectors) {
     return image;
 }
 
+std::string PlaceSignalDisc(const std::string& folder) {
+    const std::string control =
+        "[TRACK 1]\nMODE=0\nINDEX 1=0\n[TRACK 2]\nMODE=0\nINDEX 1=600\n"
+        "[TRACK 3]\nMODE=0\nINDEX 1=1300\n";
+    WriteDisc({control, SignalSectors(2100), {}, 2100}, folder + "/signal.ccd",
+              folder + "/signal.img");
+    return folder + "/signal.ccd";
+}
+
 }  // namespace testing_support

@@ -82,4 +82,8 @@ Disc MakeSessionDisc(const SessionDisc& sessions, bool gapsStored, uint32_t seed
 // holding s_(2k+1) >> 16 on the left and s_(2k+2) >> 16 on the right: the AccurateRip vectors'.
 model::Bytes SignalSectors(int64_t sectors);
 
+// The vectors' disc: three audio tracks of 600, 700 and 800 sectors of the signal, nothing else,
+// written as signal.ccd and signal.img in `folder`. Returns the control file's path.
+std::string PlaceSignalDisc(const std::string& folder);
+
 }  // namespace testing_support

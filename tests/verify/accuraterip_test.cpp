@@ -32,11 +32,8 @@ verify::ChecksumScan Scan(const std::string& control, int32_t maxShift) {
 // Three audio tracks of 600, 700 and 800 sectors of the LCG signal, nothing else on the disc.
 TEST(ChecksumScanTest, GivesTheVectorsOfTheSignalDisc) {
     ScratchDir dir;
-    model::WriteFileBytes(dir / "signal.img", testing_support::SignalSectors(2100));
-    testing_support::WriteText(dir / "signal.ccd",
-                               "[TRACK 1]\nMODE=0\nINDEX 1=0\n[TRACK 2]\nMODE=0\nINDEX 1=600\n"
-                               "[TRACK 3]\nMODE=0\nINDEX 1=1300\n");
-    const verify::ChecksumScan scan = Scan(dir / "signal.ccd", 2348);
+    const std::string control = testing_support::PlaceSignalDisc(dir.path());
+    const verify::ChecksumScan scan = Scan(control, 2348);
     const uint32_t expected[3][5] = {
         {0xe6cfad25, 0x2749c78b, 0x2810bfe3, 0x0141a51f, 0x3d27fcf3},
         {0xc3d8e902, 0x9e225062, 0x2c775cd4, 0x7495ac1d, 0xb4b61d33},

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Times `kestran --accuraterip dBAR-....bin -n` finding the shift of a 706 MB disc (a data track,
-# then 20 audio tracks) dumped 30 samples late, over the full -2348..2348 range, and `kestran --detect` on the
-# same dump, each against `sha1sum` of the image, interleaved, warm cache; then lets kestran apply
-# the shift and compares the result with the known-good image byte for byte.
+# Times `kestran --accuraterip dBAR-....bin -n` finding the shift of a 706 MB disc (a data
+# track, then 20 audio tracks) dumped 30 samples late, over the full -2348..2348 range, and
+# `kestran --detect` on the same dump, each against `sha1sum` of the image, interleaved, warm
+# cache; then lets kestran apply the shift and compares the result with the known-good image
+# byte for byte.
 #
 # Usage: bench/accuraterip.sh [--keep] [--reps N] [SCRATCH_DIR]
 #   SCRATCH_DIR  where the images go (default build/bench-scratch); the script works in a

@@ -203,4 +203,24 @@ TEST(AccurateRipCommandTest, ChecksumsPrintsTheSignalDiscsVectors) {
     }
 }
 
+// The disc id leaves a data track before the audio out, and counts the real lead-out of a disc
+// whose data track follows in a second session (ids worked out by hand from the tracks' starts).
+TEST(AccurateRipCommandTest, ChecksumsNamesTheDiscIdOfMixedDiscs) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"--data", "003-00003840-0000a9ec-0e004e04"},      // data 0, audio at 1350, 2850, 4350
+        {"--cd-extra", "003-00005460-00013a11-1300e404"},  // audio at 0, 1500, 3000, data 15900
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        std::vector<std::string> args = {"--data", "1200", dir / "disc.ccd"};
+        if (c.first != std::string("--data")) {
+            args.insert(args.begin(), c.first);
+        }
+        ASSERT_EQ(0, Start(SAMPLE_DISC_TOOL_PATH, args).status);
+        Outcome sums = Start(KESTRAN_CLI_PATH, {"--checksums", dir / "disc.ccd"});
+        EXPECT_NE(std::string::npos, sums.out.find(std::string("disc id ") + c.second)) << sums.out;
+        EXPECT_NE(std::string::npos, sums.out.find(std::string("dBAR-") + c.second + ".bin"));
+    }
+}
+
 }  // namespace

@@ -308,6 +308,11 @@ void PrintRefusalOrFailure(const JobReport& r, const char* controlPath) {
                 "tracks; nothing was changed\n",
                 controlPath, MAX_SESSIONS, MAX_TRACKS);
             return;
+        case ShiftResult::TrackPastImage:
+            Say("%s: track %d lies past the last of the %d whole sectors of %s: the control file "
+                "does not describe this image; nothing was changed\n",
+                controlPath, r.track, r.sectors, r.imagePath);
+            return;
         case ShiftResult::CancelledBeforeRename:
             Say("%s: cancelled; nothing was changed\n", controlPath);
             return;
@@ -354,15 +359,8 @@ struct Options {
     bool json = false;       // --json: one JSON line per image instead of the prose
 };
 
-// Nothing to shift: the control file lists no audio track, or its audio lies past the image.
+// Nothing to shift: the control file lists no audio track.
 void PrintNoAudio(const JobPlan& plan, const char* controlPath) {
-    for (int32_t t = 0; t < plan.tracks.count; ++t) {
-        if (plan.tracks.tracks[t].mode == 0) {
-            Say("no audio in %s: the audio tracks of %s lie past its end; nothing changed\n",
-                plan.imagePath, controlPath);
-            return;
-        }
-    }
     Say("no audio track in %s", controlPath);
     if (IsMissingFileError(plan.controlError)) {
         fputs(" (not found)", ImageErr());
@@ -502,6 +500,37 @@ void UndoFile(const char* controlPath, const Options& options, ImageResult& imag
             Say("nothing to put back: ");
             PrintOpenError(ImageErr(), report.backupPath, report.error);
             fputc('\n', ImageErr());
+            break;
+        case UndoResult::BackupIsLink:
+            Say("%s is a symbolic link, which no job leaves; nothing was changed\n",
+                report.backupPath);
+            break;
+        case UndoResult::BackupIsImage:
+            Say("%s is a second name of %s, not a backup of it; nothing was changed\n",
+                report.backupPath, report.imagePath);
+            break;
+        case UndoResult::BackupEmpty:
+            Say("%s holds no whole sector, so it is not the original of %s; nothing was "
+                "changed\n",
+                report.backupPath, report.imagePath);
+            break;
+        case UndoResult::BackupShorterThanImage:
+            Say("%s (%lld sector%s) is shorter than %s (%lld), so it is not its original; nothing "
+                "was changed\n",
+                report.backupPath, static_cast<long long>(report.backupSectors),
+                Plural(report.backupSectors), report.imagePath,
+                static_cast<long long>(report.imageSectors));
+            break;
+        case UndoResult::BackupDoesNotFit:
+            Say("%s (%lld sector%s) is not the original of %s: ", report.backupPath,
+                static_cast<long long>(report.backupSectors), Plural(report.backupSectors),
+                controlPath);
+            if (report.track != 0) {
+                fprintf(stderr, "track %d lies past its end", report.track);
+            } else {
+                fputs("its sessions do not add up to it", stderr);
+            }
+            fputs("; nothing was changed\n", stderr);
             break;
         case UndoResult::Failed:
             Say("%s: cannot put %s back (%s); nothing was changed\n", report.imagePath,

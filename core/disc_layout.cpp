@@ -141,8 +141,19 @@ static SessionLayout Refuse(SessionLayout layout, BoundaryList& list, TrackTable
 }
 
 SessionLayout PlaceInImage(const ControlScan& scan, int64_t imageSectors, BoundaryList& list,
-                           TrackTable& tracks) {
+                           TrackTable& tracks, int32_t* trackPastImage) {
     if (!IsMultiSession(scan)) {
+        // A multi-session file without its entries reads as this, its later sessions' addresses
+        // then lying past the image: shifting them would rewrite data as audio.
+        for (int32_t i = 0; i < scan.trackCount && imageSectors >= 0; ++i) {
+            const ScannedTrack& track = scan.tracks[i];
+            if (track.lowest <= track.highest && track.highest >= imageSectors) {
+                if (trackPastImage != nullptr) {
+                    *trackPastImage = track.number;
+                }
+                return Refuse(SessionLayout::IndexPastImage, list, tracks);
+            }
+        }
         for (int32_t i = 0; i <= scan.boundaryCount; ++i) {
             list[i] = scan.boundaries[i];
         }

@@ -8,12 +8,14 @@
 #include "control_scan.h"
 
 enum class SessionLayout {
-    SingleSession,  // addresses are image sectors, as the control file gives them
-    GapLeftOut,     // each session follows the previous session's lead-out directly
-    GapStored,      // the image holds every sector up to the last lead-out: addresses as given
-    SizeMismatch,   // a multi-session image whose size fits neither
-    Contradictory,  // a multi-session table of contents that contradicts itself or the tracks,
-                    // or more than MAX_SESSIONS sessions or MAX_TRACKS tracks
+    SingleSession,   // addresses are image sectors, as the control file gives them
+    GapLeftOut,      // each session follows the previous session's lead-out directly
+    GapStored,       // the image holds every sector up to the last lead-out: addresses as given
+    SizeMismatch,    // a multi-session image whose size fits neither
+    IndexPastImage,  // a single-session file with an INDEX past the image's last whole sector:
+                     // it does not describe this image
+    Contradictory,   // a multi-session table of contents that contradicts itself or the tracks,
+                     // or more than MAX_SESSIONS sessions or MAX_TRACKS tracks
 };
 
 // One track as it lies in the image.
@@ -42,6 +44,7 @@ bool IsPlaced(SessionLayout layout);
 // is. A session k >= 2 whose gap is left out lies at its addresses less
 // D_k = D_(k-1) + F_k - L_(k-1), F_k being its first track's start and L_(k-1) the previous
 // session's lead-out; an address in the gap before it is taken as F_k. When the layout is
-// refused, `list` holds only END_SENTINEL and `tracks` nothing.
+// refused, `list` holds only END_SENTINEL and `tracks` nothing; `*trackPastImage` (when given)
+// is the number of the track that IndexPastImage found.
 SessionLayout PlaceInImage(const ControlScan& scan, int64_t imageSectors, BoundaryList& list,
-                           TrackTable& tracks);
+                           TrackTable& tracks, int32_t* trackPastImage = nullptr);

@@ -54,6 +54,9 @@ class File {
     // platform has no such bits.
     bool TakeAccessOf(File& original);
 
+    // True when this open file and `other` are one file under two names (a hard link).
+    bool IsSameFileAs(File& other);
+
     // Allocates disk space for `size` bytes from `offset` on ahead of writing them, without
     // changing the file's size, so that writes need not find room block by block. Only a hint:
     // false where the system does not offer it, and the writes then find out whether room is left.
@@ -85,6 +88,10 @@ int64_t CopyThroughBuffer(File& source, File& target, int64_t sourceOffset, int6
 // True for the system's codes that say a name is not there, and that it is a folder.
 bool IsMissingFileError(int code);
 bool IsFolderError(int code);
+
+// True when `path` is a symbolic link (on Windows any reparse point), looked at without following
+// it.
+bool IsSymbolicLink(const char* path);
 
 // Renames `from` to `to`; never replaces anything at `to`, not even a dangling symbolic link.
 // Returns 0, or the system's error code; a failed rename leaves `to` as it was, except where

@@ -289,6 +289,14 @@ bool File::TakeAccessOf(File& original) {
     return true;
 }
 
+bool File::IsSameFileAs(File& other) {
+    struct stat mine;
+    struct stat theirs;
+    return handle_ >= 0 && other.handle_ >= 0 && fstat(Descriptor(handle_), &mine) == 0 &&
+           fstat(Descriptor(other.handle_), &theirs) == 0 && mine.st_dev == theirs.st_dev &&
+           mine.st_ino == theirs.st_ino;
+}
+
 // Where copy_file_range fails rather than declines, only these codes are the target's for sure.
 static bool IsTargetFull(int code) {
     return code == ENOSPC || code == EDQUOT || code == EFBIG;
@@ -441,6 +449,11 @@ int RenameNoReplace(const char* from, const char* to, int* leftError) {
 #endif
     // link() refuses any name that is taken, a dangling symbolic link included.
     return LinkThenUnlink(from, to, leftError);
+}
+
+bool IsSymbolicLink(const char* path) {
+    struct stat info;
+    return lstat(path, &info) == 0 && S_ISLNK(info.st_mode);
 }
 
 bool IsMissingFileError(int code) {

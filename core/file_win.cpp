@@ -155,6 +155,23 @@ int RenameNoReplace(const char* from, const char* to, int* leftError) {
     return MoveFileA(from, to) ? 0 : static_cast<int>(GetLastError());
 }
 
+bool File::IsSameFileAs(File& other) {
+    BY_HANDLE_FILE_INFORMATION mine;
+    BY_HANDLE_FILE_INFORMATION theirs;
+    return handle_ != -1 && other.handle_ != -1 &&
+           GetFileInformationByHandle(Native(handle_), &mine) &&
+           GetFileInformationByHandle(Native(other.handle_), &theirs) &&
+           mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
+           mine.nFileIndexHigh == theirs.nFileIndexHigh &&
+           mine.nFileIndexLow == theirs.nFileIndexLow;
+}
+
+bool IsSymbolicLink(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 bool IsMissingFileError(int code) {
     return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }

@@ -130,8 +130,13 @@ static ShiftResult PlaceTracks(const char* controlPath, char* text, JobPlan* pla
     if (scan.cancelled || (host != nullptr && host->BusyFlag() == 0)) {
         return End(report, ShiftResult::CancelledBeforeRename);
     }
-    plan->layout = PlaceInImage(scan, plan->imageSectors, plan->boundaries, plan->tracks);
+    plan->layout =
+        PlaceInImage(scan, plan->imageSectors, plan->boundaries, plan->tracks, &report.track);
     plan->sessions = plan->layout == SessionLayout::SingleSession ? 1 : scan.lastSession;
+    if (plan->layout == SessionLayout::IndexPastImage) {
+        report.sectors = ReportedSectors(plan->imageSectors);
+        return End(report, ShiftResult::TrackPastImage);
+    }
     if (plan->layout == SessionLayout::SizeMismatch) {
         return End(report, ShiftResult::SessionLayoutMismatch);
     }
@@ -175,7 +180,9 @@ ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* pla
     return PlaceTracks(controlPath, text, plan, report, &host);
 }
 
-ShiftResult PlanImageLayout(const char* controlPath, JobPlan* plan, JobReport* reportOut) {
+// The names and the layout placed in `imageSectors`, measured from the image when negative.
+static ShiftResult PlanLayout(const char* controlPath, int64_t imageSectors, JobPlan* plan,
+                              JobReport* reportOut) {
     JobReport localReport;
     JobReport& report = reportOut != nullptr ? *reportOut : localReport;
     memset(&report, 0, sizeof(report));
@@ -185,13 +192,23 @@ ShiftResult PlanImageLayout(const char* controlPath, JobPlan* plan, JobReport* r
     if (checked != ShiftResult::Done) {
         return End(report, checked);
     }
+    plan->imageSectors = imageSectors;
     int imageError = 0;
-    if (!MeasureImage(plan->imagePath, &plan->imageSectors, &imageError)) {
+    if (imageSectors < 0 && !MeasureImage(plan->imagePath, &plan->imageSectors, &imageError)) {
         report.error = imageError;
         return End(report, ShiftResult::ImageMissing);
     }
     char text[TEXT_BUFFER_SIZE];
     return PlaceTracks(controlPath, text, plan, report, nullptr);
+}
+
+ShiftResult PlanImageLayout(const char* controlPath, JobPlan* plan, JobReport* report) {
+    return PlanLayout(controlPath, -1, plan, report);
+}
+
+ShiftResult PlanLayoutInSectors(const char* controlPath, int64_t imageSectors, JobPlan* plan,
+                                JobReport* report) {
+    return PlanLayout(controlPath, imageSectors < 0 ? 0 : imageSectors, plan, report);
 }
 
 // Renames the image to the backup name and writes the shifted image under the image name.

@@ -30,6 +30,8 @@ enum class ShiftResult {
     ControlReadFailed,      // the control file opened but could not be read to its end
     SessionLayoutMismatch,  // a multi-session layout whose sessions do not add up to the image
     SessionLayoutInvalid,   // a multi-session table of contents that contradicts itself
+    TrackPastImage,  // a single-session file with an INDEX of `track` past the image's last whole
+                     // sector: it does not describe this image
     CancelledBeforeRename,  // the host's busy flag was clear before the image was renamed
     RenameFailed,
     // The rename failed half way: the image is unchanged, but the backup name, made as a second
@@ -49,6 +51,7 @@ struct JobReport {
     int32_t totalSectors;
     int32_t trailingBytes;  // past the image's last whole sector: they stay only in the backup
     int32_t audioRegions;
+    int32_t track;         // the track that a refusal names
     int32_t error;         // the system's code for a failure
     bool restored;         // after a failure: the original is back under the image name
     int32_t restoreError;  // why it is not, when it is not: it then stays at the backup name
@@ -90,6 +93,11 @@ ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* pla
 // only read the image: the names, the image readable, the control file read and its sessions
 // placed in the image. Returns Done with `plan` filled (its shift 0), or the refusal.
 ShiftResult PlanImageLayout(const char* controlPath, JobPlan* plan, JobReport* report = nullptr);
+
+// PlanImageLayout for an image of `imageSectors` whole sectors, which is not measured: whether
+// the control file's layout fits another file of the set, such as the backup.
+ShiftResult PlanLayoutInSectors(const char* controlPath, int64_t imageSectors, JobPlan* plan,
+                                JobReport* report = nullptr);
 
 // Runs the job that PrepareShiftJob planned and found possible, with the `report` it filled.
 ShiftResult RunPreparedShiftJob(JobHost& host, const JobPlan& plan, JobReport* report);

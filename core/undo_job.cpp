@@ -21,6 +21,10 @@ UndoResult PrepareUndo(const char* controlPath, UndoReport* report) {
         default:
             return End(report, UndoResult::NotControlFile);
     }
+    // Looked at before it is opened, which follows a link.
+    if (IsSymbolicLink(report->backupPath)) {
+        return End(report, UndoResult::BackupIsLink);
+    }
     File backup;
     if (!backup.OpenForReading(report->backupPath)) {
         report->error = backup.LastError();
@@ -35,6 +39,24 @@ UndoResult PrepareUndo(const char* controlPath, UndoReport* report) {
         report->imageSectors = imageSize < 0 ? 0 : imageSize / SECTOR_SIZE;
     } else {
         report->imageFound = !IsMissingFileError(image.LastError());
+    }
+    if (image.IsOpen() && backup.IsSameFileAs(image)) {
+        return End(report, UndoResult::BackupIsImage);
+    }
+    if (report->backupSectors == 0) {
+        return End(report, UndoResult::BackupEmpty);
+    }
+    // A job keeps the sector count; one that stopped leaves fewer.
+    if (image.IsOpen() && report->imageSectors > report->backupSectors) {
+        return End(report, UndoResult::BackupShorterThanImage);
+    }
+    // A control file that cannot be read or placed at all says nothing about the backup.
+    JobPlan plan;
+    JobReport placed;
+    ShiftResult fits = PlanLayoutInSectors(controlPath, report->backupSectors, &plan, &placed);
+    if (fits == ShiftResult::TrackPastImage || fits == ShiftResult::SessionLayoutMismatch) {
+        report->track = placed.track;
+        return End(report, UndoResult::BackupDoesNotFit);
     }
     return End(report, UndoResult::Done);
 }

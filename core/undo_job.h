@@ -12,7 +12,14 @@ enum class UndoResult {
     PathTooLong,
     NotControlFile,
     NoBackup,  // `error` says why the backup does not open
-    Failed,    // the rename failed (`error`); both names hold what they held
+    // No job leaves a backup like these, and putting one back could lose the image.
+    BackupIsLink,   // a symbolic link
+    BackupIsImage,  // a second name of the image (a hard link)
+    BackupEmpty,    // no whole sector
+    BackupShorterThanImage,
+    BackupDoesNotFit,  // the control file's layout does not fit it: an INDEX of `track` lies past
+                       // its last whole sector, or (`track` 0) its sessions do not add up to it
+    Failed,            // the rename failed (`error`); both names hold what they held
 };
 
 struct UndoReport {
@@ -21,6 +28,7 @@ struct UndoReport {
     bool imageFound;        // something is under the image name, to be replaced
     int64_t imageSectors;   // its whole sectors, when it is a file that opens
     int64_t backupSectors;  // the backup's whole sectors
+    int32_t track;
     char imagePath[PATH_BUFFER_SIZE];
     char backupPath[PATH_BUFFER_SIZE];
 };

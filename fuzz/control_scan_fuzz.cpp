@@ -113,6 +113,8 @@ model::Placement AsPlacement(SessionLayout layout) {
             return model::Placement::GapStored;
         case SessionLayout::SizeMismatch:
             return model::Placement::SizeMismatch;
+        case SessionLayout::IndexPastImage:
+            return model::Placement::IndexPastImage;
         case SessionLayout::Contradictory:
             break;
     }

@@ -73,6 +73,8 @@ Layout ExpectedLayout(const std::string& bytes, int64_t sectors) {
             return {ShiftResult::SessionLayoutMismatch, {}};
         case model::Placement::Contradictory:
             return {ShiftResult::SessionLayoutInvalid, {}};
+        case model::Placement::IndexPastImage:
+            return {ShiftResult::TrackPastImage, {}};
         default:
             return {ShiftResult::Done, model::AudioSectors(placed.boundaries, sectors)};
     }

@@ -625,6 +625,76 @@ TEST(Cli, UndoPutsTheOriginalBackOrSaysWhyNot) {
     EXPECT_EQ("kestran: nothing to put back: " + (dir / "disc.old") + " not found\n", twice.err);
 }
 
+// Undo puts back only what a job could have left: anything else is refused, with and without -n,
+// and the original stays whole under one of the two names.
+TEST(Cli, UndoRefusesABackupThatIsNotTheOriginal) {
+    struct Case {
+        const char* stem;
+        std::string error;  // after "kestran: " and the backup's name; empty when it is put back
+    };
+    const std::string nothing = "; nothing was changed\n";
+    const Case cases[] = {
+        {"normal", ""},
+        {"link", " is a symbolic link, which no job leaves" + nothing},
+        {"hard", " is a second name of @.img, not a backup of it" + nothing},
+        {"empty", " holds no whole sector, so it is not the original of @.img" + nothing},
+        {"short", " (24 sectors) is shorter than @.img (60), so it is not its original" + nothing},
+        {"foreign",
+         " (30 sectors) is not the original of @.ccd: track 3 lies past its end" + nothing},
+        {"folder", ""},
+    };
+    for (const Case& c : cases) {
+        for (const char* dryRun : {"-n", "-q"}) {
+            ScratchDir dir;
+            const std::string stem = dir / c.stem;
+            Disc disc = MakeMixedDisc(dir, c.stem);
+            const std::string image = stem + ".img";
+            const std::string backup = stem + ".old";
+            if (c.stem == std::string("normal")) {
+                ASSERT_EQ(0, RunCli({"-q", stem + ".ccd"}).status);
+            } else if (c.stem == std::string("link")) {
+                ASSERT_EQ(0, symlink(image.c_str(), backup.c_str()));
+            } else if (c.stem == std::string("hard")) {
+                ASSERT_EQ(0, link(image.c_str(), backup.c_str()));
+            } else if (c.stem == std::string("short")) {
+                model::WriteFileBytes(backup,
+                                      Bytes(disc.image.begin(), disc.image.begin() + 24 * kSector));
+            } else if (c.stem == std::string("foreign")) {
+                ASSERT_EQ(0, rename(image.c_str(), (dir / "kept").c_str()));
+                model::WriteFileBytes(backup, Bytes(30 * kSector, 7));
+            } else if (c.stem == std::string("folder")) {
+                ASSERT_EQ(0, mkdir(backup.c_str(), 0755));
+            } else {
+                model::WriteFileBytes(backup, {});
+            }
+            const std::vector<std::string> names = dir.Names();
+            Outcome o = RunCli({"--undo", dryRun, stem + ".ccd"});
+            std::string error = c.error;
+            for (size_t at = error.find('@'); at != std::string::npos; at = error.find('@')) {
+                error.replace(at, 1, stem);
+            }
+            if (c.stem == std::string("folder")) {
+                error = "kestran: nothing to put back: " + backup + " is a folder\n";
+            } else if (!error.empty()) {
+                error = "kestran: " + backup + error;
+            }
+            EXPECT_EQ(error, o.err) << c.stem << dryRun;
+            EXPECT_EQ(error.empty() ? 0 : 1, o.status) << c.stem << dryRun;
+            const bool putBack = error.empty() && dryRun == std::string("-q");
+            if (!putBack) {
+                EXPECT_EQ(names, dir.Names()) << c.stem << dryRun;
+            }
+            // The original, whole under one of the two names (or aside, for the foreign file).
+            const std::string original = c.stem == std::string("foreign") ? dir / "kept"
+                                         : c.stem == std::string("normal") && !putBack ? backup
+                                                                                       : image;
+            struct stat info;
+            EXPECT_TRUE(lstat(original.c_str(), &info) == 0 && S_ISREG(info.st_mode)) << c.stem;
+            EXPECT_EQ(disc.image, model::ReadFileBytes(original)) << c.stem << dryRun;
+        }
+    }
+}
+
 // Nothing to shift is a refusal: no file is touched, no backup name used up.
 TEST(Cli, AControlFileWithoutAudioIsRefused) {
     ScratchDir dir;

@@ -20,6 +20,7 @@ struct Placed {
     std::vector<int32_t> list;
     std::vector<std::string> tracks;  // "number mode session firstSector"
     bool complete;
+    int32_t trackPastImage = 0;
 };
 
 Placed Place(const std::string& text, int64_t imageSectors) {
@@ -33,7 +34,7 @@ Placed Place(const std::string& text, int64_t imageSectors) {
     BoundaryList list;
     TrackTable tracks;
     Placed placed;
-    placed.layout = PlaceInImage(scan, imageSectors, list, tracks);
+    placed.layout = PlaceInImage(scan, imageSectors, list, tracks, &placed.trackPastImage);
     int32_t count = 0;
     while (count < BOUNDARY_LIST_SIZE && list[count] != END_SENTINEL) {
         ++count;
@@ -79,6 +80,7 @@ TEST(PlaceInImage, MultiSessionLayouts) {
              "[Entry 11]\r\nSession=1\r\nPoint=0x03\r\nADR=0x05\r\nPMin=0\r\nPLBA=99\r\n"
              "[TRACK 1]");
     const std::string lowerCaseHex = Edit(kCdExtra, "[Entry 7]", "Point=0xa0", "point=0XA0");
+    const std::string undeclared = Edit(kCdExtra, "[Disc]", "Sessions=2\r\n", "");
     const Case cases[] = {
         {"CD-Extra, gap left out",
          kCdExtra,
@@ -106,6 +108,12 @@ TEST(PlaceInImage, MultiSessionLayouts) {
          {"1 1 1 0", "2 0 2 11550", "3 0 2 12100"}},
         {"an ADR 5 entry at a track's point is not its start",
          adr5Track,
+         1100,
+         SessionLayout::GapLeftOut,
+         {0, 800},
+         {"1 0 1 0", "2 0 1 400", "3 2 2 800"}},
+        {"entries of two sessions without Sessions=",
+         undeclared,
          1100,
          SessionLayout::GapLeftOut,
          {0, 800},
@@ -208,6 +216,8 @@ TEST(PlaceInImage, ContradictoryLayoutsAreRefused) {
     EXPECT_EQ(SessionLayout::GapStored, Place(ManySessions(8), 7 * 20000 + 100).layout);
 }
 
+// In an image that holds every INDEX; one whose last sector is short of the highest is not the
+// image that the file describes, and is refused naming that track.
 TEST(PlaceInImage, SingleSessionFilesAreTakenAsTheyStand) {
     std::string singleEntries = SessionControl({{{1, true, 0}, {1, false, 50, 40, 1}}, {90}});
     struct Case {
@@ -215,37 +225,57 @@ TEST(PlaceInImage, SingleSessionFilesAreTakenAsTheyStand) {
         std::string text;
         std::vector<int32_t> list;
         std::vector<std::string> tracks;
+        int32_t highest;  // INDEX value
+        int32_t highestTrack;
     };
     const Case cases[] = {
-        {"entries of one session", singleEntries, {0, 40}, {"1 0 1 0", "2 1 1 40"}},
+        {"entries of one session", singleEntries, {0, 40}, {"1 0 1 0", "2 1 1 40"}, 50, 2},
         {"entries of one session that contradict each other",
          Edit(singleEntries, "[Entry 2]", "PLBA=90", "PLBA=-5"),
          {0, 40},
-         {"1 0 1 0", "2 1 1 40"}},
+         {"1 0 1 0", "2 1 1 40"},
+         50,
+         2},
         {"two sessions declared, no entries",
          "[Disc]\r\nSessions=2\r\n[TRACK 1]\r\nMODE=1\r\nINDEX 1=0\r\n[TRACK 2]\r\nMODE=0\r\n"
          "INDEX 1=12000\r\n",
          {12000},
-         {"1 1 1 0", "2 0 1 12000"}},
+         {"1 1 1 0", "2 0 1 12000"},
+         12000,
+         2},
         {"the worked example",
          "[Disc]\r\n[TRACK 1]\r\nMODE=1\r\nINDEX 1=0\r\n[TRACK 2]\r\nMODE=0\r\nINDEX 0=300\r\n"
          "INDEX 1=450\r\n[TRACK 3]\r\nMODE=0\r\nINDEX 0=600\r\nINDEX 1=750\r\n[TRACK 4]\r\n"
          "MODE=2\r\nINDEX 1=900\r\n",
          {300, 900},
-         {"1 1 1 0", "2 0 1 300", "3 0 1 600", "4 2 1 900"}},
+         {"1 1 1 0", "2 0 1 300", "3 0 1 600", "4 2 1 900"},
+         900,
+         4},
         {"a track's mode is the one in effect at its first index",
          "[TRACK 1]\nINDEX 1=0\nMODE=1\n[TRACK 2]\nINDEX 1=5\n[TRACK 3]\n[TRACK 7]\nMODE=0\n",
          {0, 5},
-         {"1 0 1 0", "2 1 1 5", "3 1 1 -1", "7 0 1 -1"}},
+         {"1 0 1 0", "2 1 1 5", "3 1 1 -1", "7 0 1 -1"},
+         5,
+         2},
+        {"CD-Extra without its entries: the data track lies past the image",
+         "[Disc]\r\nSessions=2\r\n" + kCdExtra.substr(kCdExtra.find("[TRACK 1]")),
+         {0, 12050},
+         {"1 0 1 0", "2 0 1 400", "3 2 1 12050"},
+         12200,
+         3},
     };
     for (const auto& c : cases) {
-        for (int64_t sectors : {0, 90, 12500, -1}) {
+        for (int64_t sectors : {int64_t{c.highest} + 1, int64_t{12500}, int64_t{-1}}) {
             Placed placed = Place(c.text, sectors);
             EXPECT_EQ(SessionLayout::SingleSession, placed.layout) << c.name;
             EXPECT_EQ(c.list, placed.list) << c.name;
             EXPECT_EQ(c.tracks, placed.tracks) << c.name;
             EXPECT_TRUE(placed.complete);
         }
+        Placed past = Place(c.text, c.highest);
+        EXPECT_EQ(SessionLayout::IndexPastImage, past.layout) << c.name;
+        EXPECT_EQ(c.highestTrack, past.trackPastImage) << c.name;
+        EXPECT_TRUE(past.list.empty() && past.tracks.empty()) << c.name;
     }
 }
 

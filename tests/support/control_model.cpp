@@ -346,6 +346,13 @@ bool TracksFit(const ControlReading& reading, const std::vector<Session>& sessio
 PlacedReading PlaceReading(const ControlReading& reading, int64_t sectors) {
     const int32_t last = LastSession(reading);
     if (!reading.hasEntries || (reading.declaredSessions <= 1 && last <= 1)) {
+        for (size_t t = 0; t < reading.tracks.size() && t < 99; ++t) {
+            for (const std::pair<int32_t, int32_t>& index : reading.tracks[t].index) {
+                if (index.second >= sectors) {
+                    return {Placement::IndexPastImage, {}};
+                }
+            }
+        }
         return {Placement::SingleSession, reading.boundaries};
     }
     std::vector<Session> sessions;

@@ -54,7 +54,14 @@ std::vector<Word> ControlWords(const std::string& line);
 
 ControlReading ReadControl(const std::string& bytes);
 
-enum class Placement { SingleSession, GapLeftOut, GapStored, SizeMismatch, Contradictory };
+enum class Placement {
+    SingleSession,
+    GapLeftOut,
+    GapStored,
+    SizeMismatch,
+    Contradictory,
+    IndexPastImage,  // single-session, yet an INDEX of one of its first 99 tracks is past the image
+};
 
 struct PlacedReading {
     Placement placement;
@@ -63,9 +70,10 @@ struct PlacedReading {
 
 // Where the reading puts its regions in an image of `sectors` whole sectors. A file whose table of
 // contents names no session after the first is read as a single session: its addresses are image
-// sectors. Otherwise the sessions (first track's start F and lead-out L of each) must agree with
-// themselves and the tracks, and the image must hold either every sector up to the last lead-out
-// or only the sessions, one after the other (see SectorWithoutGaps).
+// sectors, all of which must lie in the image. Otherwise the sessions (first track's start F and
+// lead-out L of each) must agree with themselves and the tracks, and the image must hold either
+// every sector up to the last lead-out or only the sessions, one after the other (see
+// SectorWithoutGaps).
 PlacedReading PlaceReading(const ControlReading& reading, int64_t sectors);
 
 }  // namespace model

@@ -48,7 +48,8 @@ void PrintResponseProblem(const char* path, const verify::ResponseLoad& load) {
 // Reads the image's checksums for shifts up to `maxShift`; false, said why and given its verdict,
 // when it cannot.
 bool ScanImage(const char* controlPath, JobRunner& runner, int32_t maxShift, bool withHashes,
-               verify::JobLayout& job, verify::ChecksumScan& scan, ImageResult& result) {
+               verify::JobLayout& job, verify::ChecksumScan& scan, ImageResult& result,
+               const char* after = nullptr) {
     if (!ReadLayout(controlPath, runner, job)) {
         result.verdict = LayoutVerdict(job);
         return false;
@@ -56,7 +57,7 @@ bool ScanImage(const char* controlPath, JobRunner& runner, int32_t maxShift, boo
     verify::ScanResult scanned = scan.Run(job, maxShift, withHashes);
     result.bytesRead += job.imageSectors * SECTOR_SIZE;
     if (scanned.status != verify::ScanStatus::Done) {
-        PrintScanProblem(controlPath, job.report.imagePath, scanned);
+        PrintScanProblem(controlPath, job.report.imagePath, scanned, after);
         result.verdict = ScanVerdict(scanned);
         return false;
     }
@@ -173,16 +174,16 @@ bool Report(const char* controlPath, const verify::ChecksumScan& scan, size_t pr
 
 // Reads the shifted image and matches every audio track as it now is; returns the exit status.
 Verdict CheckShifted(const char* controlPath, const std::vector<verify::ResponseChunk>& response,
-                     JobRunner& runner, bool quiet, ImageResult& result) {
+                     const char* backupPath, JobRunner& runner, bool quiet, ImageResult& result) {
     verify::JobLayout job;
     verify::ChecksumScan after;
     verify::ArFinding finding;
-    if (!ScanImage(controlPath, runner, 0, false, job, after, result)) {
+    if (!ScanImage(controlPath, runner, 0, false, job, after, result, backupPath)) {
         return Verdict::Failed;
     }
     verify::ScanResult read = verify::FindArShift(response, after, 0, 0, finding);
     if (read.status != verify::ScanStatus::Done) {
-        PrintScanProblem(controlPath, job.report.imagePath, read);
+        PrintScanProblem(controlPath, job.report.imagePath, read, job.report.backupPath);
         return Verdict::Failed;
     }
     TakeTracks(after, finding.asIs, false, result);
@@ -213,6 +214,9 @@ Verdict CheckShifted(const char* controlPath, const std::vector<verify::Response
 void CheckImage(const char* controlPath, const std::vector<verify::ResponseChunk>& response,
                 const std::string& responseName, const DatCommand& options, JobRunner& runner,
                 ImageResult& result) {
+    if (SaidCancelled(controlPath, runner, result)) {
+        return;
+    }
     verify::JobLayout job;
     verify::ChecksumScan scan;
     if (!ScanImage(controlPath, runner, MAX_SHIFT, false, job, scan, result)) {
@@ -234,14 +238,28 @@ void CheckImage(const char* controlPath, const std::vector<verify::ResponseChunk
         result.verdict = ScanVerdict(read);
         return;
     }
+    if (SaidCancelled(controlPath, runner, result)) {
+        return;
+    }
     const bool shift = Report(controlPath, scan, response.size(), finding, options.quiet);
-    result.verdict = FindingVerdict(finding.verdict, finding.shift, options.dryRun);
+    std::vector<int32_t> differing;
+    if (finding.verdict == verify::Verdict::ShiftFound) {
+        differing = Differing(scan, finding.shifted);
+    }
+    if (options.dryRun && shift && !differing.empty()) {
+        fprintf(ImageErr(), "kestran: %s: track %s would still differ from %s\n", controlPath,
+                TrackList(differing).c_str(), kAgainst);
+    }
+    result.verdict =
+        FindingVerdict(finding.verdict, finding.shift, options.dryRun, !differing.empty());
     result.entry = responseName;
     result.hasShift = true;
     result.shift = finding.verdict == verify::Verdict::AlreadyMatches ? 0 : finding.shift;
     TakeTracks(scan, finding.asIs, false, result);
-    ApplyFound(controlPath, shift ? finding.shift : 0, options, runner, job.report, result,
-               [&] { return CheckShifted(controlPath, response, runner, options.quiet, result); });
+    ApplyFound(controlPath, shift ? finding.shift : 0, options, runner, job.report, result, [&] {
+        return CheckShifted(controlPath, response, job.report.backupPath, runner, options.quiet,
+                            result);
+    });
 }
 
 // Prints the evidence that the image holds of its dump offset, touching nothing.
@@ -349,5 +367,6 @@ int RunAccurateRipCommand(const DatCommand& options, const std::vector<ListedFil
         [&](const char* controlPath, ImageResult& result) {
             CheckImage(controlPath, response, name, options, runner, result);
         },
-        cancelStatus);
+        // Each image says a cancel itself, so that the line that says it is never left out.
+        [] { return 0; });
 }

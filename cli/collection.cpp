@@ -193,6 +193,7 @@ Verdict VerdictOfJob(ShiftResult result) {
         case ShiftResult::ControlReadFailed:
         case ShiftResult::SessionLayoutMismatch:
         case ShiftResult::SessionLayoutInvalid:
+        case ShiftResult::TrackPastImage:
             return Verdict::Damaged;
         case ShiftResult::RenameFailed:
         case ShiftResult::BackupNameLeft:

@@ -1,6 +1,7 @@
 #include "dat_command.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 #include <string>
@@ -21,7 +22,9 @@ const char* DatProblem(const verify::DatLoad& load) {
         case verify::DatStatus::Loaded:
             return "";
         case verify::DatStatus::CannotOpen:
-            return "cannot open it";
+            return IsNotFileError(load.systemError) ? "not a regular file" : "cannot open it";
+        case verify::DatStatus::Cancelled:
+            return "cancelled";
         case verify::DatStatus::ReadFailed:
             return "cannot read it";
         case verify::DatStatus::NotWellFormed:
@@ -39,10 +42,11 @@ void PrintDatProblem(const char* path, const verify::DatLoad& load) {
     if (load.status == verify::DatStatus::NotWellFormed) {
         fprintf(ImageErr(), " at line %lld, column %lld: %s", static_cast<long long>(load.line),
                 static_cast<long long>(load.column), load.detail.c_str());
-    } else if (load.systemError != 0) {
+    } else if (load.systemError != 0 && !IsNotFileError(load.systemError)) {
         fprintf(ImageErr(), " (%s)", SystemErrorText(load.systemError));
     }
-    fprintf(ImageErr(), "; nothing changed\n");
+    fprintf(ImageErr(), load.status == verify::DatStatus::Cancelled ? "; nothing was changed\n"
+                                                                    : "; nothing changed\n");
 }
 
 // Why a track next to the edge of its audio region may differ under the right shift, or "".
@@ -107,7 +111,7 @@ std::vector<int32_t> DifferingTracks(const verify::ImageScan& scan,
 // Prints the finding; returns true when the image is to be shifted.
 bool Report(const char* controlPath, const verify::Dat& dat, const verify::ImageScan& scan,
             const verify::ShiftFinding& finding, bool quiet) {
-    const std::string name = finding.entry >= 0 ? dat.entries[finding.entry].name : "";
+    const std::string name = finding.entry >= 0 ? Shown(dat.entries[finding.entry].name) : "";
     const bool found = finding.verdict == verify::Verdict::ShiftFound;
     if (!quiet) {
         if (finding.verdict == verify::Verdict::NoEntryFits) {
@@ -149,14 +153,15 @@ bool Report(const char* controlPath, const verify::Dat& dat, const verify::Image
 }
 
 // Hashes the shifted image and compares every track with the entry.
-Verdict CheckShifted(const char* controlPath, const std::string& imagePath,
+Verdict CheckShifted(const char* controlPath, const JobReport& report,
                      const verify::ImageLayout& layout, const verify::DatEntry& entry,
                      const verify::ImageScan& before, int32_t shift, bool quiet,
                      ImageResult& result) {
+    const std::string imagePath = report.imagePath;
     verify::ImageScan after;
     verify::ScanResult scanned = after.Run(imagePath, layout, 0, false);
     if (scanned.status != verify::ScanStatus::Done) {
-        PrintScanProblem(controlPath, imagePath, scanned);
+        PrintScanProblem(controlPath, imagePath, scanned, report.backupPath);
         return Verdict::Failed;
     }
     result.bytesRead += after.ImageBytes();
@@ -181,13 +186,13 @@ Verdict CheckShifted(const char* controlPath, const std::string& imagePath,
     if (differing.empty()) {
         if (!quiet) {
             fprintf(ImageOut(), "%s: all %zu tracks match %s\n", imagePath.c_str(), tracks.size(),
-                    entry.name.c_str());
+                    Shown(entry.name).c_str());
         }
         return Verdict::Shifted;
     }
     fprintf(ImageErr(), "kestran: %s: %zu of %zu tracks match %s; track %s still differs\n",
-            imagePath.c_str(), tracks.size() - differing.size(), tracks.size(), entry.name.c_str(),
-            TrackList(differing).c_str());
+            imagePath.c_str(), tracks.size() - differing.size(), tracks.size(),
+            Shown(entry.name).c_str(), TrackList(differing).c_str());
     for (size_t t = 0; t < tracks.size(); ++t) {
         std::string reason = EdgeReason(before, t, shift);
         if (!reason.empty() &&
@@ -222,6 +227,9 @@ void TakeTracks(const verify::ImageScan& scan, const verify::ShiftFinding* findi
 // One image against the DAT.
 void CheckImage(const char* controlPath, const verify::Dat& dat, const DatCommand& options,
                 JobRunner& runner, ImageResult& result) {
+    if (SaidCancelled(controlPath, runner, result)) {
+        return;
+    }
     verify::JobLayout job;
     if (!ReadLayout(controlPath, runner, job)) {
         result.verdict = LayoutVerdict(job);
@@ -245,15 +253,27 @@ void CheckImage(const char* controlPath, const verify::Dat& dat, const DatComman
         result.verdict = ScanVerdict(scanned);
         return;
     }
+    if (SaidCancelled(controlPath, runner, result)) {
+        return;
+    }
     bool shift = Report(controlPath, dat, scan, finding, options.quiet);
-    result.verdict = FindingVerdict(finding.verdict, finding.shift, options.dryRun);
+    std::vector<int32_t> differing;
+    if (finding.verdict == verify::Verdict::ShiftFound) {
+        differing = DifferingTracks(scan, finding, true);
+    }
+    if (options.dryRun && shift && !differing.empty()) {
+        fprintf(ImageErr(), "kestran: %s: track %s would still differ from %s\n", controlPath,
+                TrackList(differing).c_str(), Shown(dat.entries[finding.entry].name).c_str());
+    }
+    result.verdict =
+        FindingVerdict(finding.verdict, finding.shift, options.dryRun, !differing.empty());
     result.entry = finding.entry >= 0 ? dat.entries[finding.entry].name : "";
     result.hasShift = finding.verdict != verify::Verdict::NoEntryFits;
     result.shift = finding.verdict == verify::Verdict::AlreadyMatches ? 0 : finding.shift;
     TakeTracks(scan, &finding, result);
     ApplyFound(controlPath, shift ? finding.shift : 0, options, runner, report, result, [&] {
         result.bytesRead += scan.ImageBytes();
-        return CheckShifted(controlPath, imagePath, layout, dat.entries[finding.entry], scan,
+        return CheckShifted(controlPath, report, layout, dat.entries[finding.entry], scan,
                             finding.shift, options.quiet, result);
     });
 }
@@ -293,6 +313,9 @@ std::string BaseName(const char* controlPath) {
 
 // One image as a <game> entry.
 void HashImage(const char* controlPath, JobRunner& runner, ImageResult& result) {
+    if (SaidCancelled(controlPath, runner, result)) {
+        return;
+    }
     verify::JobLayout job;
     if (!ReadLayout(controlPath, runner, job)) {
         result.verdict = LayoutVerdict(job);
@@ -305,6 +328,9 @@ void HashImage(const char* controlPath, JobRunner& runner, ImageResult& result) 
     if (scanned.status != verify::ScanStatus::Done) {
         PrintScanProblem(controlPath, imagePath, scanned);
         result.verdict = ScanVerdict(scanned);
+        return;
+    }
+    if (SaidCancelled(controlPath, runner, result)) {
         return;
     }
     result.verdict = Verdict::Hashed;
@@ -331,7 +357,8 @@ int RunDatCommand(const DatCommand& options, const std::vector<ListedFile>& file
     if (options.responsePath != nullptr || options.checksums || options.detect) {
         return RunAccurateRipCommand(options, files, run, runner);
     }
-    auto cancelStatus = [&] { return runner.CancelStatus(); };
+    // Each image says a cancel itself, so that the line that says it is never left out.
+    auto cancelStatus = [] { return 0; };
     if (options.hash) {
         // With --json each image is a line of its own instead.
         if (!run.json) {
@@ -347,10 +374,12 @@ int RunDatCommand(const DatCommand& options, const std::vector<ListedFile>& file
         return status;
     }
     verify::Dat dat;
-    verify::DatLoad load = verify::LoadDat(options.datPath, dat);
+    verify::DatLoad load =
+        verify::LoadDat(options.datPath, dat, [&runner] { return runner.CancelStatus() != 0; });
     if (load.status != verify::DatStatus::Loaded) {
         PrintDatProblem(options.datPath, load);
-        return EXIT_NOT_MATCHED;
+        return load.status == verify::DatStatus::Cancelled ? runner.CancelStatus()
+                                                           : EXIT_NOT_MATCHED;
     }
     return RunCollection(
         files, run,

@@ -154,6 +154,8 @@ void PrintOpenErrorWords(FILE* out, int error) {
         fputs("not found", out);
     } else if (IsFolderError(error)) {
         fputs("is a folder", out);
+    } else if (IsNotFileError(error)) {
+        fputs("is not a regular file", out);
     } else {
         fprintf(out, "cannot be read: %s", SystemErrorText(error));
     }

@@ -1,12 +1,13 @@
 #include "shift_report.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include "control_scan.h"
 #include "file.h"
 
 void PrintScanProblem(const char* controlPath, const std::string& imagePath,
-                      const verify::ScanResult& scan) {
+                      const verify::ScanResult& scan, const char* after) {
     fprintf(ImageErr(), "kestran: %s: ", controlPath);
     switch (scan.status) {
         case verify::ScanStatus::Done:
@@ -38,7 +39,36 @@ void PrintScanProblem(const char* controlPath, const std::string& imagePath,
             fprintf(ImageErr(), "data track %d lies in an audio region", scan.track);
             break;
     }
+    if (after != nullptr) {
+        fprintf(ImageErr(), "; it was shifted but cannot be checked; the original is kept as %s\n",
+                after);
+        return;
+    }
     fprintf(ImageErr(), "; nothing changed\n");
+}
+
+std::string Shown(const std::string& name) {
+    constexpr size_t kShownName = 200;
+    if (name.size() <= kShownName) {
+        return name;
+    }
+    size_t end = kShownName;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return name.substr(0, end) + "...";
+}
+
+bool SaidCancelled(const char* controlPath, JobRunner& runner, ImageResult& result) {
+    if (runner.CancelStatus() == 0) {
+        return false;
+    }
+    JobReport report;
+    memset(&report, 0, sizeof(report));
+    report.result = ShiftResult::CancelledBeforeRename;
+    runner.PrintRefusal(report, controlPath);
+    result.verdict = Verdict::Cancelled;
+    return true;
 }
 
 std::string ShiftText(int32_t shift) {
@@ -100,9 +130,7 @@ Verdict LayoutVerdict(const verify::JobLayout& job) {
     return job.result != ShiftResult::Done ? VerdictOfJob(job.result) : Verdict::Damaged;
 }
 
-// What the search found, as a verdict, before any job runs. With -n a certain shift of 0 is
-// found as any other (the report says which tracks differ); without it nothing is done.
-Verdict FindingVerdict(verify::Verdict found, int32_t shift, bool dryRun) {
+Verdict FindingVerdict(verify::Verdict found, int32_t shift, bool dryRun, bool tracksDiffer) {
     switch (found) {
         case verify::Verdict::NoEntryFits:
             return Verdict::NoEntry;
@@ -113,7 +141,10 @@ Verdict FindingVerdict(verify::Verdict found, int32_t shift, bool dryRun) {
         case verify::Verdict::NotCertain:
             return Verdict::NotCertain;
         case verify::Verdict::ShiftFound:
-            return shift == 0 && !dryRun ? Verdict::NoMatch : Verdict::ShiftFound;
+            if (shift == 0) {
+                return Verdict::NoMatch;
+            }
+            return dryRun && tracksDiffer ? Verdict::Failed : Verdict::ShiftFound;
     }
     return Verdict::NoMatch;
 }

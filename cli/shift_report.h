@@ -17,9 +17,14 @@
 
 constexpr int EXIT_NOT_MATCHED = 1;
 
-// Says why the image could not be read, then "; nothing changed".
+// Says why the image could not be read, then "; nothing changed"; with `after`, that the image
+// was already shifted, its original kept as `after`.
 void PrintScanProblem(const char* controlPath, const std::string& imagePath,
-                      const verify::ScanResult& scan);
+                      const verify::ScanResult& scan, const char* after = nullptr);
+
+// A name read from a DAT or a response as messages show it: cut to a fixed length (not inside a
+// UTF-8 character), since the file may hold names of any length.
+std::string Shown(const std::string& name);
 
 // "+30", "-30", "0"
 std::string ShiftText(int32_t shift);
@@ -50,9 +55,14 @@ struct SearchOutcome {
 // Prints what the verdict means for the image; returns true when it is to be shifted.
 bool ReportVerdict(const char* controlPath, const SearchOutcome& outcome, bool quiet);
 
-// What the search found, as a verdict, before any job runs. With -n a certain shift of 0 is
-// found as any other (the report says which tracks differ); without it nothing is done.
-Verdict FindingVerdict(verify::Verdict found, int32_t shift, bool dryRun);
+// What the search found, as a verdict, before any job runs; with -n, the verdict that the apply
+// would end with (`tracksDiffer`: some tracks would still differ after the shift), so that a dry
+// run passes only what the apply would.
+Verdict FindingVerdict(verify::Verdict found, int32_t shift, bool dryRun, bool tracksDiffer);
+
+// After a long read: a cancel that came during it or before it ends the image here, touching
+// nothing, and says so.
+bool SaidCancelled(const char* controlPath, JobRunner& runner, ImageResult& result);
 
 // Without -n, applies `shift` when it is not 0 and sets the image's verdict to what `check`
 // makes of the result, or to the job's failure.

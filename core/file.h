@@ -85,9 +85,11 @@ class File {
 int64_t CopyThroughBuffer(File& source, File& target, int64_t sourceOffset, int64_t size,
                           uint8_t* scratch, int32_t scratchSize);
 
-// True for the system's codes that say a name is not there, and that it is a folder.
+// True for the system's codes that say a name is not there, that it is a folder, and that
+// OpenForReading found something other than a regular file (a FIFO, a device).
 bool IsMissingFileError(int code);
 bool IsFolderError(int code);
+bool IsNotFileError(int code);
 
 // True when `path` is a symbolic link (on Windows any reparse point), looked at without following
 // it.

@@ -464,6 +464,10 @@ bool IsFolderError(int code) {
     return code == EISDIR;
 }
 
+bool IsNotFileError(int code) {
+    return code == EINVAL;
+}
+
 int RestoreBackup(const char* backupPath, const char* imagePath) {
     return rename(backupPath, imagePath) == 0 ? 0 : errno;
 }

@@ -181,6 +181,11 @@ bool IsFolderError(int) {
     return false;
 }
 
+// CreateFile opens what it can, and a device or pipe then fails to read as a file would.
+bool IsNotFileError(int) {
+    return false;
+}
+
 int RestoreBackup(const char* backupPath, const char* imagePath) {
     return MoveFileExA(backupPath, imagePath, MOVEFILE_REPLACE_EXISTING)
                ? 0

@@ -193,10 +193,13 @@ static ShiftResult PlanLayout(const char* controlPath, int64_t imageSectors, Job
         return End(report, checked);
     }
     plan->imageSectors = imageSectors;
-    int imageError = 0;
-    if (imageSectors < 0 && !MeasureImage(plan->imagePath, &plan->imageSectors, &imageError)) {
-        report.error = imageError;
-        return End(report, ShiftResult::ImageMissing);
+    if (imageSectors < 0) {
+        // What an unfinished job left is not the image, whether it is shifted or read; a finished
+        // job's backup does not matter to reading the image.
+        checked = CheckImageAndBackup(report, &plan->imageSectors);
+        if (checked != ShiftResult::Done && checked != ShiftResult::BackupExists) {
+            return End(report, checked);
+        }
     }
     char text[TEXT_BUFFER_SIZE];
     return PlaceTracks(controlPath, text, plan, report, nullptr);

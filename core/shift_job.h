@@ -89,9 +89,10 @@ ShiftResult DeriveNames(const char* controlPath, char* imagePath, char* backupPa
 ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* plan,
                             JobReport* report = nullptr);
 
-// The part of the preparation that neither the shift nor the backup matters to, for hosts that
-// only read the image: the names, the image readable, the control file read and its sessions
-// placed in the image. Returns Done with `plan` filled (its shift 0), or the refusal.
+// The part of the preparation that neither the shift nor a finished job's backup matters to, for
+// hosts that only read the image: the names, the image readable and not left by an unfinished job,
+// the control file read and its sessions placed in the image. Returns Done with `plan` filled (its
+// shift 0), or the refusal.
 ShiftResult PlanImageLayout(const char* controlPath, JobPlan* plan, JobReport* report = nullptr);
 
 // PlanImageLayout for an image of `imageSectors` whole sectors, which is not measured: whether

@@ -1,12 +1,11 @@
 #include "dat.h"
 
-#include <errno.h>
 #include <expat.h>
-#include <stdio.h>
 #include <string.h>
 
 #include <memory>
 
+#include "file.h"
 #include "text.h"
 
 namespace verify {
@@ -173,29 +172,34 @@ DatLoad ParseDat(const char* text, size_t size, Dat& dat) {
     return result;
 }
 
-DatLoad LoadDat(const std::string& path, Dat& dat) {
+DatLoad LoadDat(const std::string& path, Dat& dat, const std::function<bool()>& cancelled) {
     DatLoad result;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    // The file layer opens regular files only: a FIFO or a device would wait or act.
+    File file;
+    if (!file.OpenForReading(path.c_str())) {
         result.status = DatStatus::CannotOpen;
-        result.systemError = errno;
+        result.systemError = file.LastError();
         dat.entries.clear();
         return result;
     }
     DatParser parser(dat);
-    std::vector<char> buffer(1 << 20);
+    constexpr int32_t kPiece = 1 << 20;
+    std::vector<char> buffer(kPiece);
     bool ok = true;
     while (ok) {
-        size_t got = fread(buffer.data(), 1, buffer.size(), file);
-        if (got < buffer.size() && ferror(file)) {
-            result.status = DatStatus::ReadFailed;
-            result.systemError = errno;
+        if (cancelled && cancelled()) {
+            result.status = DatStatus::Cancelled;
             break;
         }
-        bool last = got < buffer.size();
-        ok = parser.Feed(buffer.data(), got, last, result) && !last;
+        int32_t got = file.Read(buffer.data(), kPiece);
+        if (got < 0) {
+            result.status = DatStatus::ReadFailed;
+            result.systemError = file.LastError();
+            break;
+        }
+        bool last = got < kPiece;
+        ok = parser.Feed(buffer.data(), static_cast<size_t>(got), last, result) && !last;
     }
-    fclose(file);
     parser.Finish(result);
     return result;
 }

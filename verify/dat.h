@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,9 @@ struct Dat {
 
 enum class DatStatus {
     Loaded,
-    CannotOpen,
+    CannotOpen,  // `systemError` says why; anything but a regular file is refused unopened
     ReadFailed,
+    Cancelled,         // `cancelled` said so between two pieces
     NotWellFormed,     // `line`, `column` and `detail` say where and what
     DeclaresEntities,  // refused: entity expansion is not needed and only costs memory
     NoEntries,         // well-formed, but no entry lists a track file
@@ -51,8 +53,10 @@ struct DatLoad {
 
 // Parses a whole DAT held in memory.
 DatLoad ParseDat(const char* text, size_t size, Dat& dat);
-// Reads and parses the DAT file at `path`, streaming it.
-DatLoad LoadDat(const std::string& path, Dat& dat);
+// Reads and parses the DAT file at `path`, streaming it; `cancelled` (when given) is asked between
+// pieces, and stops the load when it says true.
+DatLoad LoadDat(const std::string& path, Dat& dat,
+                const std::function<bool()>& cancelled = nullptr);
 
 // True for the names of track files: ".bin" at the end, in any case.
 bool IsTrackFileName(const std::string& name);

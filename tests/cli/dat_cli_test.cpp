@@ -222,16 +222,15 @@ TEST(DatCommandTest, FindsTheEntryAmongThousandsOfDecoys) {
 TEST(DatCommandTest, LeavesWhatItCannotBeSureOfUntouched) {
     struct Case {
         const char* name;
-        int dryRunStatus;  // with -n: 0 when a certain shift was found
-        int status;
+        int status;  // with and without -n alike
         const char* says;
     };
     const Case cases[] = {
-        {"already matches", 0, 0, "already matches Disc"},
-        {"no audio track matches", 1, 1, "no shift from -2348 to 2348 makes any audio track match"},
-        {"only silence matches", 1, 1, "not certain"},
-        {"no entry fits", 1, 1, "no entry of the DAT has its track sizes and data tracks"},
-        {"shift 0 best, a track damaged", 0, 1, "best as it is, yet track 3 differs"},
+        {"already matches", 0, "already matches Disc"},
+        {"no audio track matches", 1, "no shift from -2348 to 2348 makes any audio track match"},
+        {"only silence matches", 1, "not certain"},
+        {"no entry fits", 1, "no entry of the DAT has its track sizes and data tracks"},
+        {"shift 0 best, a track damaged", 1, "best as it is, yet track 3 differs"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -267,8 +266,7 @@ TEST(DatCommandTest, LeavesWhatItCannotBeSureOfUntouched) {
                 args.insert(args.begin(), "-n");
             }
             Outcome outcome = Kestran(args);
-            EXPECT_EQ(dryRun ? c.dryRunStatus : c.status, outcome.status)
-                << outcome.out << outcome.err;
+            EXPECT_EQ(c.status, outcome.status) << outcome.out << outcome.err;
             EXPECT_NE(std::string::npos, (outcome.out + outcome.err).find(c.says))
                 << outcome.out << outcome.err;
             EXPECT_TRUE(model::ReadFileBytes(sample.image) == dump);
@@ -282,20 +280,27 @@ TEST(DatCommandTest, LeavesWhatItCannotBeSureOfUntouched) {
 TEST(DatCommandTest, AppliesTheShiftAndNamesADamagedTrack) {
     ScratchDir dir;
     Sample sample = MakeSample(dir, "disc", 40, 3, 30);
-    const std::string dat = WriteDat(dir, Entry("Disc", sample, sample.truth));
+    // A name of any length is shown cut.
+    const std::string name = "Disc " + std::string(100000, 'x');
+    const std::string shown = "Disc " + std::string(195, 'x') + "...";
+    const std::string dat = WriteDat(dir, Entry(name, sample, sample.truth));
     Bytes dump = model::ExpectedImage(sample.truth, sample.audio, 30);
     dump[230 * kSector + 77] ^= 0xFF;  // track 3
     model::WriteFileBytes(sample.image, dump);
 
+    // -n ends as the apply does.
     Outcome dry = Kestran({"--dat", dat, "-n", sample.control});
-    EXPECT_EQ(0, dry.status) << dry.out << dry.err;
+    EXPECT_EQ(1, dry.status) << dry.out << dry.err;
     EXPECT_NE(std::string::npos, dry.out.find("2 of 3 audio tracks match")) << dry.out;
+    EXPECT_EQ("kestran: " + sample.control + ": track 3 would still differ from " + shown + "\n",
+              dry.err);
 
     Outcome applied = Kestran({"--dat", dat, sample.control});
     EXPECT_EQ(1, applied.status) << applied.out << applied.err;
     EXPECT_NE(std::string::npos,
-              applied.err.find("3 of 4 tracks match Disc; track 3 still differs"))
+              applied.err.find("3 of 4 tracks match " + shown + "; track 3 still differs"))
         << applied.err;
+    EXPECT_LT(applied.out.size() + applied.err.size(), 4000u);
     EXPECT_TRUE(model::ReadFileBytes(sample.image) ==
                 model::ExpectedImage(dump, sample.audio, -30));
     EXPECT_TRUE(model::ReadFileBytes(dir / "disc.old") == dump);
@@ -377,6 +382,34 @@ TEST(DatCommandTest, RefusesBadDatsBackupsAndUsage) {
         EXPECT_TRUE(model::ReadFileBytes(sample.image) == dump) << c.says;
         EXPECT_EQ("taken", ReadText(dir / "disc.old"));
     }
+    // A FIFO is refused without waiting for a writer.
+    ASSERT_EQ(0, mkfifo((dir / "fifo.dat").c_str(), 0600));
+    Outcome fifo = Kestran({"--dat", dir / "fifo.dat", sample.control});
+    EXPECT_EQ(1, fifo.status);
+    EXPECT_EQ("kestran: " + dir / "fifo.dat" + ": not a regular file; nothing changed\n", fifo.err);
+
+    // What an unfinished job left is neither hashed nor checked.
+    ASSERT_EQ(0, rename(sample.image.c_str(), (dir / "disc.old").c_str()));
+    model::WriteFileBytes(sample.image, Bytes(dump.begin(), dump.begin() + 24 * kSector));
+    for (const char* command : {"--hash", "--dat"}) {
+        std::vector<std::string> args = {command, sample.control};
+        if (command == std::string("--dat")) {
+            args.insert(args.begin() + 1, dir / "good.dat");
+        }
+        Outcome unfinished = Kestran(args);
+        EXPECT_EQ(1, unfinished.status) << command;
+        EXPECT_EQ(std::string::npos, unfinished.out.find("<game")) << command;
+        EXPECT_EQ("kestran: a previous job did not finish: " + sample.image + " holds 24 of " +
+                      std::to_string(dump.size() / kSector) + " sectors, the original is " +
+                      (dir / "disc.old") + "; put it back with kestran --undo " + sample.control +
+                      "\n",
+                  unfinished.err)
+            << command;
+    }
+    EXPECT_TRUE(model::ReadFileBytes(dir / "disc.old") == dump);
+    ASSERT_EQ(0, rename((dir / "disc.old").c_str(), sample.image.c_str()));
+    testing_support::WriteText(dir / "disc.old", "taken");
+
     Outcome help = Kestran({"--dat", dir / "good.dat", "--help"});
     EXPECT_EQ(0, help.status);
     EXPECT_NE(std::string::npos, help.out.find("kestran --dat FILE.dat")) << help.out;

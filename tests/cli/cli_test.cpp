@@ -485,49 +485,21 @@ TEST(Cli, InterruptCancelsAtTheNextProgressPoint) {
     }
 }
 
-// Starts kestran with its output `stream` (1 or 2) going into the pipe `ends`, whose writing end
-// it then closes here; returns the process id.
-pid_t StartCli(std::vector<std::string> args, int stream, int ends[2]) {
-    std::vector<char*> argv = Argv(args);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(ends[1], stream);
-        close(ends[0]);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(ends[1]);
-    return pid;
-}
-
 // A Ctrl-C that lands after the last file's job has ended still ends the run as cancelled. The
 // run is held in the write of its last line, on a pipe that the test has filled.
 TEST(Cli, ACancelAsTheLastFileEndsStillExitsCancelled) {
     ScratchDir dir;
     MakeMixedDisc(dir, "disc");
-    int out[2];
-    ASSERT_EQ(0, pipe(out));
-    fcntl(out[1], F_SETFL, O_NONBLOCK);
-    std::string filler(4096, 'x');
-    while (write(out[1], filler.data(), filler.size()) > 0) {
-    }
-    fcntl(out[1], F_SETFL, 0);
-    pid_t pid = StartCli({dir / "disc.ccd"}, 1, out);
+    int out = -1;
+    int err = -1;
+    pid_t pid =
+        testing_support::StartHeldAtOutput(KESTRAN_CLI_PATH, {dir / "disc.ccd"}, &out, &err);
     // The job has ended once the process sleeps with the backup made: only the write is left.
-    bool held = false;
-    for (int i = 0; i < 500 && !held; ++i) {
-        usleep(10000);
-        int fd = open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY);
-        std::string stat = fd < 0 ? "" : ReadAll(fd);
-        close(fd);
-        size_t state = stat.rfind(')');
-        held = Exists(dir / "disc.old") && state != std::string::npos &&
-               stat.compare(state, 4, ") S ") == 0;
-    }
-    EXPECT_TRUE(held);
+    EXPECT_TRUE(testing_support::WaitUntilAsleep(pid, [&] { return Exists(dir / "disc.old"); }));
     kill(pid, SIGINT);
-    std::string output = ReadAll(out[0]);
-    close(out[0]);
+    std::string output = ReadAll(out);
+    close(out);
+    close(err);
     EXPECT_EQ(130, ExitStatus(pid));
     EXPECT_NE(std::string::npos, output.find("disc.img: the audio moved"));
 }
@@ -783,6 +755,21 @@ bool HasOpen(pid_t pid, const std::string& path) {
         }
     }
     return false;
+}
+
+// Starts kestran with its output `stream` (1 or 2) going into the pipe `ends`, whose writing end
+// it then closes here; returns the process id.
+pid_t StartCli(std::vector<std::string> args, int stream, int ends[2]) {
+    std::vector<char*> argv = Argv(args);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(ends[1], stream);
+        close(ends[0]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(ends[1]);
+    return pid;
 }
 
 // Reading a very long control file takes minutes: Ctrl-C then stops the job before anything is

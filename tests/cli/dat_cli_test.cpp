@@ -1,6 +1,7 @@
 // `kestran --dat` and `kestran --hash` end to end: known-good sample discs hashed directly into
 // DAT files, dumps made from them by the image model, and every result judged by the model.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdint.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -303,6 +304,42 @@ TEST(DatCommandTest, AppliesTheShiftAndNamesADamagedTrack) {
     EXPECT_LT(applied.out.size() + applied.err.size(), 4000u);
     EXPECT_TRUE(model::ReadFileBytes(sample.image) ==
                 model::ExpectedImage(dump, sample.audio, -30));
+    EXPECT_TRUE(model::ReadFileBytes(dir / "disc.old") == dump);
+}
+
+// A cancel between two images ends the command, saying so; a check after the apply that cannot
+// read the image is a failure, and says that the image was shifted. Each run is held in its first
+// write of stdout, on a pipe that the test has filled, while the test acts.
+TEST(DatCommandTest, ACancelOrAFailedCheckIsSaid) {
+    ScratchDir dir;
+    Sample sample = MakeSample(dir, "disc", 40, 2, 30);
+    const std::string dat = WriteDat(dir, Entry("Disc", sample, sample.truth));
+    const Bytes dump = model::ExpectedImage(sample.truth, sample.audio, 30);
+    model::WriteFileBytes(sample.image, dump);
+
+    using testing_support::ReadAll;
+    int out = -1;
+    int err = -1;
+    pid_t pid = testing_support::StartHeldAtOutput(
+        KESTRAN_CLI_PATH, {"--dat", dat, "-n", sample.control, sample.control}, &out, &err);
+    EXPECT_TRUE(testing_support::WaitUntilAsleep(pid, [] { return true; }));
+    kill(pid, SIGINT);
+    std::string printed = ReadAll(out);
+    EXPECT_EQ("kestran: " + sample.control + ": cancelled; nothing was changed\n", ReadAll(err));
+    EXPECT_EQ(130, testing_support::ExitStatus(pid)) << printed;
+    EXPECT_EQ(printed.find("shift -30"), printed.rfind("shift -30")) << printed;
+
+    pid = testing_support::StartHeldAtOutput(KESTRAN_CLI_PATH, {"--dat", dat, sample.control}, &out,
+                                             &err);
+    EXPECT_TRUE(testing_support::WaitUntilAsleep(pid, [&] { return Exists(dir / "disc.old"); }));
+    ASSERT_EQ(0, unlink(sample.image.c_str()));
+    printed = ReadAll(out);
+    EXPECT_EQ("kestran: " + sample.control + ": cannot open " + sample.image +
+                  " (No such file or directory); it was shifted but cannot be checked; the "
+                  "original is kept as " +
+                  (dir / "disc.old") + "\n",
+              ReadAll(err));
+    EXPECT_EQ(1, testing_support::ExitStatus(pid)) << printed;
     EXPECT_TRUE(model::ReadFileBytes(dir / "disc.old") == dump);
 }
 

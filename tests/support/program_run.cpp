@@ -68,4 +68,46 @@ Outcome RunProgram(std::string program, std::vector<std::string> args, const Run
     return outcome;
 }
 
+pid_t StartHeldAtOutput(std::string program, std::vector<std::string> args, int* out, int* err) {
+    int ends[2];
+    int errors[2];
+    if (pipe(ends) != 0 || pipe(errors) != 0) {
+        return -1;
+    }
+    fcntl(ends[1], F_SETFL, O_NONBLOCK);
+    const std::string filler(4096, 'x');
+    while (write(ends[1], filler.data(), filler.size()) > 0) {
+    }
+    fcntl(ends[1], F_SETFL, 0);
+    std::vector<char*> argv = ArgumentVector(program, args);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(ends[1], 1);
+        dup2(errors[1], 2);
+        close(ends[0]);
+        close(errors[0]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(ends[1]);
+    close(errors[1]);
+    *out = ends[0];
+    *err = errors[0];
+    return pid;
+}
+
+bool WaitUntilAsleep(pid_t pid, const std::function<bool()>& ready) {
+    for (int i = 0; i < 500; ++i) {
+        usleep(10000);
+        int fd = open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY);
+        std::string stat = fd < 0 ? "" : ReadAll(fd);
+        close(fd);
+        size_t state = stat.rfind(')');
+        if (state != std::string::npos && stat.compare(state, 4, ") S ") == 0 && ready()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace testing_support

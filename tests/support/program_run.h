@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,5 +37,14 @@ int ExitStatus(pid_t pid);
 // Runs `program` with `args` and pipes for its output, read whole: stdout first, then stderr,
 // which must stay within a pipe's size.
 Outcome RunProgram(std::string program, std::vector<std::string> args, const RunSetup& setup = {});
+
+// Starts `program` with its stdout into a pipe that is full already, so that it is held at its
+// first write of stdout until `*out`, the pipe's reading end, is read; its stderr into a pipe
+// read at `*err`. Returns the process id.
+pid_t StartHeldAtOutput(std::string program, std::vector<std::string> args, int* out, int* err);
+
+// Waits, a few seconds at most, until process `pid` sleeps (as in a write to a full pipe) while
+// `ready()` holds; false when it never does.
+bool WaitUntilAsleep(pid_t pid, const std::function<bool()>& ready);
 
 }  // namespace testing_support

@@ -120,6 +120,10 @@ TEST(DatTest, LoadsAFileInPiecesAsItParsesText) {
     EXPECT_EQ(DatStatus::NotWellFormed, cut.status);
     EXPECT_EQ(20002, cut.line);
 
+    DatLoad cancelled = verify::LoadDat(dir / "big.dat", fromFile, [] { return true; });
+    EXPECT_EQ(DatStatus::Cancelled, cancelled.status);
+    EXPECT_TRUE(fromFile.entries.empty());
+
     DatLoad missing = verify::LoadDat(dir / "none.dat", fromFile);
     EXPECT_EQ(DatStatus::CannotOpen, missing.status);
     EXPECT_NE(0, missing.systemError);

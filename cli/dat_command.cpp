@@ -54,20 +54,23 @@ std::string EdgeReason(const verify::ImageScan& scan, size_t track, int32_t shif
     if (scan.Tracks()[track].region < 0) {
         return "";
     }
+    const std::vector<verify::ImageTrack>& tracks = scan.Tracks();
     verify::TrackSilence silence = scan.Silence(track, shift);
     verify::SectorRange region = scan.RegionBytes(track);
     if (silence.atStart > 0) {
         return "its first " + std::to_string(silence.atStart) +
                " bytes are silence after the shift, where the disc holds bytes " +
-               (region.first == 0 ? "from before the image's first sector"
-                                  : "of the data track before it") +
+               (tracks[track].opensSession ? "of the gap between the sessions"
+                : region.first == 0        ? "from before the image's first sector"
+                                           : "of the data track before it") +
                " that the image never had";
     }
     if (silence.atEnd > 0) {
+        const bool sessionEnds = track + 1 < tracks.size() && tracks[track + 1].opensSession;
         return "its last " + std::to_string(silence.atEnd) +
                " bytes are silence after the shift, where the disc holds bytes " +
-               (region.end == scan.ImageBytes() ? "of the lead-out"
-                                                : "of the data track after it") +
+               (region.end == scan.ImageBytes() || sessionEnds ? "of the lead-out"
+                                                               : "of the data track after it") +
                " that the image never had";
     }
     return "";

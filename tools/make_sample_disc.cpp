@@ -498,7 +498,9 @@ int main(int argc, char** argv) {
     for (const Track& t : tracks) {
         if (t.audio) {
             if (audioFirst < 0) {
-                audioFirst = (t.index0 >= 0 ? t.index0 : t.index1) * kSamplesPerSector;
+                // A pregap in the gap between sessions is in the image only with the gap.
+                bool pregapHeld = t.index0 >= 0 && (t.session == 1 || layout.storeGap);
+                audioFirst = (pregapHeld ? t.index0 : t.index1) * kSamplesPerSector;
             }
             audioEnd = (t.index1 + layout.trackSectors) * kSamplesPerSector;
         }

@@ -117,6 +117,7 @@ ScanResult ImageScan::CheckLayout(const ImageLayout& layout, int64_t imageSector
         ImageTrack track;
         track.number = start.number;
         track.audio = start.audio;
+        track.opensSession = start.opensSession;
         track.first = start.firstSector * SECTOR_SIZE;
         track.end = t + 1 < layout.tracks.size() ? layout.tracks[t + 1].firstSector * SECTOR_SIZE
                                                  : imageBytes_;

@@ -19,6 +19,7 @@ struct TrackStart {
     int32_t number;
     bool audio;
     int64_t firstSector;
+    bool opensSession = false;  // the first track of a later session: the gap lies before it
 };
 
 // Sectors [first, end) of the image.
@@ -40,7 +41,8 @@ struct ImageTrack {
     bool audio;
     int64_t first;  // bytes
     int64_t end;
-    int32_t region;    // the audio region that moves it, or -1: the shift job leaves it alone
+    int32_t region;  // the audio region that moves it, or -1: the shift job leaves it alone
+    bool opensSession;
     TrackHashes asIs;  // MD5 only when the scan was asked for it
 };
 

@@ -22,7 +22,9 @@ JobLayout ReadJobLayout(const char* controlPath) {
             result.track = track.number;
             return result;
         }
-        result.layout.tracks.push_back({track.number, track.mode == 0, track.firstSector});
+        bool opensSession = t > 0 && track.session != plan.tracks.tracks[t - 1].session;
+        result.layout.tracks.push_back(
+            {track.number, track.mode == 0, track.firstSector, opensSession});
         // A track without INDEX 1 starts at its INDEX 0.
         result.index1.push_back(track.startSector != NOT_GIVEN
                                     ? TrackIndex1{track.startSector, track.startAddress}

@@ -7,7 +7,9 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utmp.h>
 
+#include <functional>
 #include <random>
 #include <regex>
 #include <string>
@@ -365,19 +367,37 @@ struct TerminalRun {
     std::string output;
 };
 
+// With `onHeld`, the terminal's output is stopped (as Ctrl-S does) until the process sleeps in its
+// first write to it; `onHeld` then acts on it, and the output goes on.
 template <typename Watch>
 TerminalRun RunOnTerminal(std::vector<std::string> args, Watch onOutput,
-                          unsigned short columns = 100) {
+                          unsigned short columns = 100,
+                          const std::function<void(pid_t)>& onHeld = nullptr) {
     std::vector<char*> argv = Argv(args);
     int master = -1;
+    int slave = -1;
     struct winsize size = {};
     size.ws_row = 24;
     size.ws_col = columns;
-    pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+    if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
+        return {-1, ""};
+    }
+    if (onHeld) {
+        tcflow(slave, TCOOFF);
+    }
+    pid_t pid = fork();
     if (pid == 0) {
+        close(master);
+        login_tty(slave);
         execv(argv[0], argv.data());
         _exit(127);
     }
+    if (onHeld) {
+        EXPECT_TRUE(testing_support::WaitUntilAsleep(pid, [] { return true; }));
+        onHeld(pid);
+        tcflow(slave, TCOON);
+    }
+    close(slave);
     TerminalRun run{-1, ""};
     char buffer[4096];
     for (;;) {
@@ -452,19 +472,14 @@ TEST(Cli, InterruptCancelsAtTheNextProgressPoint) {
         model::WriteFileBytes(dir / "long.img", image);
         testing_support::WriteText(dir / "long.ccd", "[TRACK 1]\nMODE=0\nINDEX 1=0\n");
         MakeMixedDisc(dir, "next");
+        // Held in drawing the bar at the rewrite's start, the job gets the request before it
+        // copies a sector.
         bool sent = false;
         TerminalRun run = RunOnTerminal(
-            {dir / "long.ccd", dir / "next.ccd"}, [&](pid_t pid, const std::string& output) {
-                if (!sent && output.find("] 0/30000 sectors") != std::string::npos) {
-                    // The bar appears as the rewrite starts: hold the job still so that the
-                    // request lands long before its end.
-                    kill(pid, SIGSTOP);
-                    kill(pid, signal_number);
-                    kill(pid, SIGCONT);
-                    sent = true;
-                }
-            });
+            {dir / "long.ccd", dir / "next.ccd"}, [](pid_t, const std::string&) {}, 100,
+            [&](pid_t pid) { sent = kill(pid, signal_number) == 0; });
         ASSERT_TRUE(sent) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find("] 0/30000 sectors")) << run.output;
         EXPECT_EQ(128 + signal_number, run.status) << run.output;
         std::smatch match;
         std::regex line(R"(long\.img: cancelled after ([0-9]+) of 30000 sectors)");

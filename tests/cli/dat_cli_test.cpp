@@ -48,10 +48,12 @@ struct Sample {
     std::vector<bool> audio;                          // which sectors are audio
 };
 
-// With `cdExtra`, the audio tracks come first and the data track follows in a second session,
+// With `sessions` "--cd-extra", the audio tracks come first and the data track follows in a second
+// session; with "--audio-session" the audio tracks follow in a second session;
 // whose gap the image leaves out.
 Sample MakeSample(const ScratchDir& dir, const std::string& stem, int64_t data, int64_t tracks,
-                  int64_t length, int32_t edgeSilence = 2348, bool cdExtra = false) {
+                  int64_t length, int32_t edgeSilence = 2348, const std::string& sessions = "") {
+    const bool cdExtra = sessions == "--cd-extra";
     Sample sample;
     sample.control = dir / (stem + ".ccd");
     sample.image = dir / (stem + ".img");
@@ -59,8 +61,8 @@ Sample MakeSample(const ScratchDir& dir, const std::string& stem, int64_t data, 
         "--data",         std::to_string(data),   "--tracks",       std::to_string(tracks),
         "--track-length", std::to_string(length), "--edge-silence", std::to_string(edgeSilence),
         sample.control};
-    if (cdExtra) {
-        args.insert(args.begin(), "--cd-extra");
+    if (!sessions.empty()) {
+        args.insert(args.begin(), sessions);
     }
     Outcome made = testing_support::RunProgram(SAMPLE_DISC_TOOL_PATH, args);
     EXPECT_EQ(0, made.status) << made.err;
@@ -72,7 +74,9 @@ Sample MakeSample(const ScratchDir& dir, const std::string& stem, int64_t data, 
         sample.tracks.push_back({0, data * kSector});
     }
     for (int64_t t = 0; t < tracks; ++t) {
-        int64_t end = sector + length + (t == 0 && audioFirst > 0 ? kPregap : 0);
+        // The pregap of an audio session lies in the gap, which the image leaves out.
+        int64_t end =
+            sector + length + (t == 0 && audioFirst > 0 && sessions.empty() ? kPregap : 0);
         sample.tracks.push_back({sector * kSector, end * kSector});
         sector = end;
     }
@@ -141,7 +145,8 @@ class DatShiftTest : public testing::TestWithParam<ShiftCase> {};
 TEST_P(DatShiftTest, FindsAppliesAndChecksTheShift) {
     const ShiftCase& c = GetParam();
     ScratchDir dir;
-    Sample sample = MakeSample(dir, "disc", c.data, c.tracks, c.length, 2348, c.cdExtra);
+    Sample sample =
+        MakeSample(dir, "disc", c.data, c.tracks, c.length, 2348, c.cdExtra ? "--cd-extra" : "");
     std::mt19937 random(static_cast<uint32_t>(c.shift + 5000));
     const std::string dat = WriteDat(dir, Decoy("Same Sizes", sample, random) +
                                               Entry("Known Good (Europe)", sample, sample.truth));
@@ -361,6 +366,26 @@ TEST(DatCommandTest, SaysWhyTheLastTrackDiffersAtTheLeadOut) {
         << applied.err;
     EXPECT_TRUE(model::ReadFileBytes(sample.image) ==
                 model::ExpectedImage(dump, sample.audio, -30));
+}
+
+// An audio session after the data track: with silence at its edges the dump is put right; without,
+// the track that opens the session misses bytes of the gap between the sessions, and says so.
+TEST(DatCommandTest, AnAudioSessionNamesTheGapBeforeIt) {
+    for (int32_t silence : {2348, 0}) {
+        ScratchDir dir;
+        Sample sample = MakeSample(dir, "disc", 40, 2, 30, silence, "--audio-session");
+        const std::string dat = WriteDat(dir, Entry("Disc", sample, sample.truth));
+        const Bytes dump = model::ExpectedImage(sample.truth, sample.audio, -30);
+        model::WriteFileBytes(sample.image, dump);
+        Outcome applied = Kestran({"--dat", dat, sample.control});
+        EXPECT_EQ(silence == 0 ? 1 : 0, applied.status) << applied.out << applied.err;
+        EXPECT_EQ(silence == 0, applied.err.find("track 2: its first 120 bytes are silence after "
+                                                 "the shift, where the disc holds bytes of the "
+                                                 "gap between the sessions") != std::string::npos)
+            << applied.err;
+        EXPECT_TRUE(model::ReadFileBytes(sample.image) ==
+                    model::ExpectedImage(dump, sample.audio, 30));
+    }
 }
 
 // --hash prints what the DAT would say: each rom checked against the model's bytes hashed

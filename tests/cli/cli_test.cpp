@@ -882,17 +882,27 @@ TEST(Cli, MultiSessionLayoutsThatDoNotFitAreRefused) {
                                "ADR=0x01\r\nPLBA=5\r\n" +
                                    std::string(control.begin(), control.end()));
     model::WriteFileBytes(dir / "odd.img", image);
+    // Without its entries, the file reads as one session whose data track lies past the image.
+    const std::string text(control.begin(), control.end());
+    testing_support::WriteText(dir / "bare.ccd", text.substr(text.find("[TRACK 1]")));
+    model::WriteFileBytes(dir / "bare.img", image);
 
-    Outcome o = RunCli({dir / "short.ccd", dir / "odd.ccd"});
+    Outcome o = RunCli({dir / "short.ccd", dir / "odd.ccd", dir / "bare.ccd"});
     EXPECT_EQ(1, o.status);
     EXPECT_EQ("kestran: " + (dir / "short.ccd") +
                   ": multi-session layout does not match the image size; nothing was changed\n" +
                   "kestran: " + (dir / "odd.ccd") +
                   ": multi-session layout contradicts itself or has more than 8 sessions or 99 "
-                  "tracks; nothing was changed\n",
+                  "tracks; nothing was changed\n" +
+                  "kestran: " + (dir / "bare.ccd") +
+                  ": track 3 lies past the last of the 1099 whole sectors of " +
+                  (dir / "bare.img") +
+                  ": the control file does not describe this image; nothing was changed\n",
               o.err);
     EXPECT_EQ(image, model::ReadFileBytes(dir / "short.img"));
-    EXPECT_EQ((std::vector<std::string>{"odd.ccd", "odd.img", "short.ccd", "short.img"}),
+    EXPECT_EQ(image, model::ReadFileBytes(dir / "bare.img"));
+    EXPECT_EQ((std::vector<std::string>{"bare.ccd", "bare.img", "odd.ccd", "odd.img", "short.ccd",
+                                        "short.img"}),
               dir.Names());
 }
 

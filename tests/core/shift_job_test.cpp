@@ -106,6 +106,9 @@ void ImageIsFifo(const ScratchDir& dir) {
     unlink((dir / "disc.img").c_str());
     mkfifo((dir / "disc.img").c_str(), 0644);
 }
+void ImageShorterThanTracks(const ScratchDir& dir) {
+    truncate((dir / "disc.img").c_str(), 35 * SECTOR_SIZE);
+}
 
 TEST(RunShiftJob, RefusalsChangeNothing) {
     const std::vector<RefusalCase> cases = {
@@ -130,6 +133,8 @@ TEST(RunShiftJob, RefusalsChangeNothing) {
         {"image is a FIFO without a writer", "-30", "disc.ccd", ShiftResult::ImageMissing,
          ImageIsFifo},
         {"backup present", "-30", "disc.ccd", ShiftResult::BackupExists, BackupFile},
+        {"an INDEX past the image", "-30", "disc.ccd", ShiftResult::TrackPastImage,
+         ImageShorterThanTracks},
     };
     for (const auto& c : cases) {
         ScratchDir dir;

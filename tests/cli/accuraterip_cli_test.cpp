@@ -101,7 +101,7 @@ TEST(AccurateRipCommandTest, FindsAppliesAndRefusesAsTheResponseSays) {
         {"early, v2 only", -1200, "v2", 0, 0, "shift +1200: the audio moves", 1200},
         {"already right", 0, "good", 0, 0, "already matches the AccurateRip response", 0},
         {"two pressings tie", 30, "good+other", 1, 1, "not certain: shifts -30 and +270", 0},
-        {"damaged track", 45, "good", 0, 1, "2 of 3 audio tracks match", -45},
+        {"damaged track", 45, "good", 1, 1, "2 of 3 audio tracks match", -45},
         {"another disc", 30, "wrong id", 1, 1, "the response is for disc 003-", 0},
         {"cut short", 30, "truncated", 1, 1, "cut short: the chunk at byte 0 ends early", 0},
         {"mislabelled", 30, "mislabelled", 1, 1, "mislabelled: the chunk at byte 0 is for", 0},

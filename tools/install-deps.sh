@@ -12,6 +12,7 @@ apt-get install -y -qq --no-install-recommends \
     googletest libgtest-dev libbenchmark-dev \
     g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick \
     g++-mingw-w64-x86-64-posix wine64 \
-    libexpat1-dev zlib1g-dev nettle-dev libssl-dev nlohmann-json3-dev \
+    libexpat1-dev zlib1g-dev libgcrypt20-dev libssl-dev nlohmann-json3-dev \
+    libz-mingw-w64-dev libgcrypt-mingw-w64-dev \
     xfsprogs btrfs-progs e2fsprogs \
     python3 >/dev/null

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 # What building the program needs, as Debian packages.
 missing=""
-for package in cmake ninja-build g++ libexpat1-dev zlib1g-dev nettle-dev; do
+for package in cmake ninja-build g++ libexpat1-dev zlib1g-dev libgcrypt20-dev; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
         missing="$missing $package"
     fi

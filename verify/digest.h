@@ -1,13 +1,14 @@
-// The hashes that DAT files give per track file: CRC32 from zlib, MD5 and SHA-1 from Nettle.
+// The hashes that DAT files give per track file: CRC32 from zlib, MD5 and SHA-1 from libgcrypt
+// (on Linux and Windows alike).
 #pragma once
 
-#include <nettle/md5.h>
-#include <nettle/sha1.h>
 #include <stddef.h>
 #include <stdint.h>
 
 #include <array>
 #include <string>
+
+struct gcry_md_handle;
 
 namespace verify {
 
@@ -25,6 +26,9 @@ class Digest {
   public:
     enum class Kind { Md5, Sha1 };
     explicit Digest(Kind kind);
+    ~Digest();
+    Digest(const Digest&) = delete;
+    Digest& operator=(const Digest&) = delete;
 
     void Update(const void* bytes, size_t size);
     // Writes the digest (16 or 20 bytes) and starts over.
@@ -32,8 +36,7 @@ class Digest {
 
   private:
     Kind kind_;
-    md5_ctx md5_;
-    sha1_ctx sha1_;
+    gcry_md_handle* handle_ = nullptr;
 };
 
 // Lower-case hexadecimal text of `size` bytes.

@@ -20,3 +20,7 @@ FILE* OpenNullOutput();
 
 // A temporary file, read and written, removed when closed; nullptr when none can be made.
 FILE* OpenCapture();
+
+// The arguments in UTF-8, the names the file layer then opens, and the console set to show
+// UTF-8: on Windows read from the wide command line; elsewhere `argv` as the system gives it.
+char** Utf8Arguments(int* argc, char** argv);

@@ -46,3 +46,7 @@ FILE* OpenNullOutput() {
 FILE* OpenCapture() {
     return tmpfile();
 }
+
+char** Utf8Arguments(int*, char** argv) {
+    return argv;
+}

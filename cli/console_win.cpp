@@ -1,8 +1,13 @@
 #include <io.h>
+#include <shellapi.h>
 #include <stdlib.h>
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "console.h"
+#include "names_win.h"
 
 static void (*cancelCallback)(int) = nullptr;
 
@@ -51,4 +56,39 @@ FILE* OpenCapture() {
     FILE* capture = fopen(name, "w+bTD");
     free(name);
     return capture;
+}
+
+static UINT savedOutputCodePage = 0;
+
+static void RestoreOutputCodePage() {
+    SetConsoleOutputCP(savedOutputCodePage);
+}
+
+char** Utf8Arguments(int* argc, char** argv) {
+    static std::vector<std::string> texts;
+    static std::vector<char*> pointers;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return argv;
+    }
+    for (int i = 0; i < count; ++i) {
+        int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string text(size > 0 ? size : 1, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &text[0], size, nullptr, nullptr);
+        texts.push_back(text.c_str());
+    }
+    LocalFree(wide);
+    for (std::string& text : texts) {
+        pointers.push_back(&text[0]);
+    }
+    pointers.push_back(nullptr);
+    *argc = count;
+    UseUtf8Names();
+    // The console the command runs in gets its code page back when the command ends.
+    savedOutputCodePage = GetConsoleOutputCP();
+    if (savedOutputCodePage != 0 && savedOutputCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+        atexit(RestoreOutputCodePage);
+    }
+    return pointers.data();
 }

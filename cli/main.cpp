@@ -773,6 +773,7 @@ int CancelStatus() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    argv = Utf8Arguments(&argc, argv);
     InstallCancelHandler(RequestCancel);
     Options options;
     int files = 0;

@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include "file.h"
+#include "names_win.h"
+#include "text.h"
 
 static HANDLE Native(intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
@@ -10,10 +12,24 @@ static intptr_t Stored(HANDLE handle) {
     return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(handle);
 }
 
+// A name in the code page of the names (see names_win.h) as wide characters; false, with
+// `*error` set, when it does not convert.
+static bool WideName(const char* path, wchar_t (&wide)[PATH_BUFFER_SIZE], int* error) {
+    if (MultiByteToWideChar(NameCodePage(), 0, path, -1, wide, PATH_BUFFER_SIZE) == 0) {
+        *error = static_cast<int>(GetLastError());
+        return false;
+    }
+    return true;
+}
+
 // Opens with read sharing only, as every handle of a job is opened; -1 with `*error` on failure.
 static intptr_t OpenShared(const char* path, DWORD access, DWORD disposition, int* error) {
+    wchar_t wide[PATH_BUFFER_SIZE];
+    if (!WideName(path, wide, error)) {
+        return -1;
+    }
     HANDLE h =
-        CreateFileA(path, access, FILE_SHARE_READ, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+        CreateFileW(wide, access, FILE_SHARE_READ, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) {
         *error = static_cast<int>(GetLastError());
     }
@@ -152,7 +168,13 @@ int RenameNoReplace(const char* from, const char* to, int* leftError) {
     if (leftError != nullptr) {
         *leftError = 0;
     }
-    return MoveFileA(from, to) ? 0 : static_cast<int>(GetLastError());
+    wchar_t wideFrom[PATH_BUFFER_SIZE];
+    wchar_t wideTo[PATH_BUFFER_SIZE];
+    int error = 0;
+    if (!WideName(from, wideFrom, &error) || !WideName(to, wideTo, &error)) {
+        return error;
+    }
+    return MoveFileW(wideFrom, wideTo) ? 0 : static_cast<int>(GetLastError());
 }
 
 bool File::IsSameFileAs(File& other) {
@@ -187,7 +209,13 @@ bool IsNotFileError(int) {
 }
 
 int RestoreBackup(const char* backupPath, const char* imagePath) {
-    return MoveFileExA(backupPath, imagePath, MOVEFILE_REPLACE_EXISTING)
+    wchar_t wideBackup[PATH_BUFFER_SIZE];
+    wchar_t wideImage[PATH_BUFFER_SIZE];
+    int error = 0;
+    if (!WideName(backupPath, wideBackup, &error) || !WideName(imagePath, wideImage, &error)) {
+        return error;
+    }
+    return MoveFileExW(wideBackup, wideImage, MOVEFILE_REPLACE_EXISTING)
                ? 0
                : static_cast<int>(GetLastError());
 }

@@ -1,4 +1,5 @@
-// Byte-string helpers of the core. Paths are NUL-terminated ANSI byte strings.
+// Byte-string helpers of the core. Paths are NUL-terminated byte strings: as the system gives
+// them on POSIX, in the code page that names_win.h sets on Windows.
 #pragma once
 
 #include <stdint.h>

@@ -1,9 +1,10 @@
 // Reads DAT files with XmlLite, which Windows ships (xmllite.dll).
+#include <windows.h>
+
 #include <objidl.h>
 #include <shlwapi.h>
 #include <stdio.h>
 #include <string.h>
-#include <windows.h>
 #include <xmllite.h>
 
 #include <string>

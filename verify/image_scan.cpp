@@ -19,6 +19,17 @@ uint32_t Apply(uint32_t crc, uint32_t op) {
     return static_cast<uint32_t>(crc32_combine_op(crc, 0, op));
 }
 
+// The operator of a length, from zlib's of lengths below 2^30: its length type is 32 bits on
+// Windows.
+uint32_t ZlibLengthOperator(int64_t length) {
+    constexpr int64_t kPiece = int64_t{1} << 30;
+    uint32_t op = static_cast<uint32_t>(crc32_combine_gen(static_cast<z_off_t>(length % kPiece)));
+    for (int64_t pieces = length / kPiece; pieces > 0; --pieces) {
+        op = Apply(op, static_cast<uint32_t>(crc32_combine_gen(static_cast<z_off_t>(kPiece))));
+    }
+    return op;
+}
+
 uint32_t Crc(uint32_t crc, const uint8_t* bytes, int64_t size) {
     return static_cast<uint32_t>(crc32_z(crc, bytes, static_cast<z_size_t>(size)));
 }
@@ -70,11 +81,11 @@ ScanResult ImageScan::Run(const std::string& imagePath, const ImageLayout& layou
     const size_t zeroSteps = static_cast<size_t>(reach_ / kStep) + 2;
     static const uint8_t kZeros[kStep] = {};
     zeroCrc_.assign(zeroSteps, 0);
-    zeroOperator_.assign(zeroSteps, static_cast<uint32_t>(crc32_combine_gen64(0)));
+    zeroOperator_.assign(zeroSteps, ZlibLengthOperator(0));
     for (size_t k = 1; k < zeroSteps; ++k) {
         zeroCrc_[k] = Crc(zeroCrc_[k - 1], kZeros, kStep);
-        zeroOperator_[k] = k == 1 ? static_cast<uint32_t>(crc32_combine_gen64(kStep))
-                                  : Apply(zeroOperator_[k - 1], zeroOperator_[1]);
+        zeroOperator_[k] =
+            k == 1 ? ZlibLengthOperator(kStep) : Apply(zeroOperator_[k - 1], zeroOperator_[1]);
     }
     // Moved tracks need the operator of every length that a shift leaves to be read; the
     // others only that of their own length.
@@ -85,7 +96,7 @@ ScanResult ImageScan::Run(const std::string& imagePath, const ImageLayout& layou
             tracks_[t].region < 0 ? length : std::max<int64_t>(0, length - reach_);
         std::vector<uint32_t>& ops = lengthOperators_[t];
         ops.resize(static_cast<size_t>((length - shortest) / kStep) + 1);
-        ops.back() = static_cast<uint32_t>(crc32_combine_gen64(shortest));
+        ops.back() = ZlibLengthOperator(shortest);
         for (size_t j = ops.size() - 1; j > 0; --j) {
             ops[j - 1] = Apply(ops[j], zeroOperator_[1]);
         }

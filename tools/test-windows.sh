@@ -1,7 +1,7 @@
 #!/bin/sh
-# Builds the Windows program (32-bit, static) and its zip, then runs the Windows tests under Wine
-# and Xvfb: the in-process dialog tests, the whole-program tests and a byte-for-byte comparison
-# with the Linux command line. The tests run on the program we ship wherever the 32-bit Wine
+# Builds the Windows programs (32-bit, static) and their zip, then runs the Windows tests under
+# Wine and Xvfb: the in-process dialog tests, the whole-program tests and byte-for-byte
+# comparisons of the window and of kestran-cli.exe with the Linux command line. The tests run on the program we ship wherever the 32-bit Wine
 # loader runs; where it does not (a kernel without 32-bit support), or with TEST_WINDOWS_64=1,
 # they run on a 64-bit build of the same sources under wine64.
 set -eu
@@ -22,14 +22,23 @@ cmake --build --preset mingw -j 2
 (cd build/mingw && rm -f kestran-*-windows.zip && cpack -G ZIP >/dev/null)
 zip=$(ls build/mingw/kestran-*-windows.zip)
 contents=$(python3 -m zipfile -l "$zip")
-echo "$contents" | grep -q '^kestran.exe ' || fail "$zip has no kestran.exe"
-echo "$contents" | grep -q '^README.md ' || fail "$zip has no README.md"
+for file in kestran.exe kestran-cli.exe README.txt; do
+    echo "$contents" | grep -q "^$file " || fail "$zip has no $file"
+done
 exe=build/mingw/shell/kestran.exe
 i686-w64-mingw32-objdump -f "$exe" | grep -q 'file format pei-i386' || fail "$exe is not PE32"
 i686-w64-mingw32-objdump -p "$exe" | grep -q 'Subsystem.*Windows GUI' || fail "$exe is not a GUI program"
 if i686-w64-mingw32-objdump -p "$exe" | grep 'DLL Name' | grep -qiv -e kernel32 -e user32 \
     -e shell32 -e msvcrt; then
     fail "$exe needs a DLL that a bare Windows lacks"
+fi
+# The command line: a 32-bit console program that needs only DLLs Windows ships.
+cli=build/mingw/cli/kestran-cli.exe
+i686-w64-mingw32-objdump -f "$cli" | grep -q 'file format pei-i386' || fail "$cli is not PE32"
+i686-w64-mingw32-objdump -p "$cli" | grep -q 'Subsystem.*Windows CUI' || fail "$cli is not a console program"
+if i686-w64-mingw32-objdump -p "$cli" | grep 'DLL Name' | grep -qiv -e kernel32 -e user32 \
+    -e shell32 -e msvcrt -e advapi32 -e shlwapi -e ws2_32; then
+    fail "$cli needs a DLL that a bare Windows lacks"
 fi
 
 # Which Wine runs the tests: the 32-bit loader wherever the kernel runs it. Asking for its
@@ -72,10 +81,8 @@ mkdir -p "$reports" "$compare/linux" "$compare/windows"
 export GTEST_OUTPUT="xml:Z:$reports/"
 
 # The Linux command line and the sample-disc tool, for the comparison.
-if [ ! -x build/default/cli/kestran ] || [ ! -x build/default/tools/make-sample-disc ]; then
-    cmake --preset default >/dev/null
-    cmake --build --preset default -j 2 --target kestran_cli make-sample-disc
-fi
+cmake --preset default >/dev/null
+cmake --build --preset default -j 2 --target kestran_cli make-sample-disc
 build/default/tools/make-sample-disc --data 700 --tracks 3 --track-length 900 \
     "$compare/linux/disc.ccd" >/dev/null
 cp "$compare/linux/disc.ccd" "$compare/linux/disc.img" "$compare/windows/"
@@ -117,4 +124,10 @@ for file in disc.img disc.old; do
     cmp "$compare/linux/$file" "$compare/windows/$file" ||
         fail "kestran.exe and the Linux command line wrote different $file"
 done
-echo "test-windows: $count Windows tests passed on $build ($arch) under $loader; kestran.exe matches the Linux output byte for byte; zip: $zip"
+
+# kestran-cli.exe against the Linux command line, command by command (no window: after the
+# session above has ended).
+bash tests/windows/cli_compare.sh "$root/build/default/cli/kestran" \
+    "$root/build/default/tools/make-sample-disc" "$loader" "$root/$build/cli/kestran-cli.exe" \
+    "$root/$build/cli-compare" || fail "kestran-cli.exe and the Linux command line differ"
+echo "test-windows: $count Windows tests passed on $build ($arch) under $loader; kestran.exe and kestran-cli.exe match the Linux output byte for byte; zip: $zip"

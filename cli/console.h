@@ -22,5 +22,6 @@ FILE* OpenNullOutput();
 FILE* OpenCapture();
 
 // The arguments in UTF-8, the names the file layer then opens, and the console set to show
-// UTF-8: on Windows read from the wide command line; elsewhere `argv` as the system gives it.
+// UTF-8: on Windows read from the wide command line, wildcards expanded; elsewhere `argv` as the
+// system (and the shell) gives it.
 char** Utf8Arguments(int* argc, char** argv);

@@ -1,5 +1,4 @@
 #include <io.h>
-#include <shellapi.h>
 #include <stdlib.h>
 #include <windows.h>
 
@@ -58,6 +57,14 @@ FILE* OpenCapture() {
     return capture;
 }
 
+// The C runtime's reading of the wide command line (msvcrt.dll): it expands the wildcards of
+// unquoted arguments (*.ccd) as command prompt users expect, which the shell does elsewhere.
+struct StartupInfo {
+    int newMode;
+};
+extern "C" int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** environment,
+                                      int expandWildcards, StartupInfo* startup);
+
 static UINT savedOutputCodePage = 0;
 
 static void RestoreOutputCodePage() {
@@ -68,8 +75,10 @@ char** Utf8Arguments(int* argc, char** argv) {
     static std::vector<std::string> texts;
     static std::vector<char*> pointers;
     int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (wide == nullptr) {
+    wchar_t** wide = nullptr;
+    wchar_t** environment = nullptr;
+    StartupInfo startup = {0};
+    if (__wgetmainargs(&count, &wide, &environment, 1, &startup) < 0 || wide == nullptr) {
         return argv;
     }
     for (int i = 0; i < count; ++i) {
@@ -78,7 +87,6 @@ char** Utf8Arguments(int* argc, char** argv) {
         WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &text[0], size, nullptr, nullptr);
         texts.push_back(text.c_str());
     }
-    LocalFree(wide);
     for (std::string& text : texts) {
         pointers.push_back(&text[0]);
     }

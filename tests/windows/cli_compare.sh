@@ -1,8 +1,8 @@
 #!/bin/bash
 # Runs the Linux kestran and kestran-cli.exe under Wine over the same inputs, command by command:
-# the README's DAT worked example, a refusal, an undo, names with accents and Japanese, a usage
-# error and a cancel. Their output lines (line ends aside), exit statuses and, at the end, every
-# file they leave must be the same, byte for byte.
+# the README's DAT worked example, a refusal, an undo, names with accents and Japanese, wildcards,
+# a usage error and a cancel. Their output lines (line ends aside), exit statuses and, at the
+# end, every file they leave must be the same, byte for byte.
 # Usage: cli_compare.sh KESTRAN MAKE_SAMPLE_DISC WINE_LOADER KESTRAN_CLI_EXE FOLDER
 set -u
 kestran=$1 make_disc=$2 loader=$3 exe=$4 work=$5
@@ -47,9 +47,12 @@ cp known.ccd game.ccd && cp known.img game.img && "$kestran" -q -o 30 game.ccd &
 { head -c 16000000 /dev/zero | tr '\0' '\n'; cat game.ccd; } >slow.ccd && cp game.img slow.img
 cp -- * ../windows/
 
+# The shell expands wildcards for the Linux program; kestran-cli.exe gets them as they are.
 while IFS='|' read -r name arguments; do
-    eval "set -- $arguments"
     for side in linux windows; do
+        [ $side = windows ] && set -f
+        eval "set -- $arguments"
+        set +f
         (cd "$work/$side" && run_side $side "$@" >"../$side.$name.out" 2>"../$side.$name.err"
          echo $? >"../$side.$name.status")
     done
@@ -62,6 +65,7 @@ verify|--dat known.dat game.ccd
 refusal|-o 30 game.ccd
 undo|--undo game.ccd
 dry-run|-n --drive-offset 6 game.ccd
+wildcards|-n -o -30 g*.ccd C*.ccd
 named-shift|-o -30 -- "$named.ccd"
 named-hash|--hash "$named.ccd"
 named-dat|--dat known.dat -n "$named.ccd"
@@ -90,4 +94,4 @@ compare cancel
 
 diff -r "$work/linux" "$work/windows" >&2 || fail "the two sides left different files"
 [ $failures -eq 0 ] || exit 1
-echo "cli-compare: kestran-cli.exe printed and wrote what the Linux program did in 12 cases"
+echo "cli-compare: kestran-cli.exe printed and wrote what the Linux program did in 13 cases"

@@ -1,10 +1,9 @@
 // Reads DAT files with XmlLite, which Windows ships (xmllite.dll).
-#include <windows.h>
-
 #include <objidl.h>
 #include <shlwapi.h>
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
 #include <xmllite.h>
 
 #include <string>
@@ -162,10 +161,14 @@ DatLoad ParseDat(const char* text, size_t size, Dat& dat) {
         xml.pointer->GetLineNumber(&line);
         xml.pointer->GetLinePosition(&column);
         char detail[48];
-        snprintf(detail, sizeof detail, "XmlLite error 0x%08lX",
-                 static_cast<unsigned long>(status));
+        if (status == static_cast<HRESULT>(MX_E_INPUTEND)) {
+            snprintf(detail, sizeof detail, "the document ends before its last element does");
+        } else {
+            snprintf(detail, sizeof detail, "XmlLite error 0x%08lX",
+                     static_cast<unsigned long>(status));
+        }
         result.status = DatStatus::NotWellFormed;
-        result.line = line;
+        result.line = line > 0 ? line : 1;
         result.column = column > 0 ? column - 1 : 0;  // counted from 0, as expat counts
         result.detail = detail;
     }

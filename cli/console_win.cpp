@@ -48,11 +48,11 @@ FILE* OpenNullOutput() {
 
 // tmpfile() of the old C runtime writes to the root of the drive, where users may not write.
 FILE* OpenCapture() {
-    char* name = _tempnam(nullptr, "kestran");
+    wchar_t* name = _wtempnam(nullptr, L"kestran");
     if (name == nullptr) {
         return nullptr;
     }
-    FILE* capture = fopen(name, "w+bTD");
+    FILE* capture = _wfopen(name, L"w+bTD");
     free(name);
     return capture;
 }

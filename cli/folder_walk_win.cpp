@@ -1,10 +1,17 @@
+#include <string.h>
 #include <windows.h>
 
 #include "folder_walk.h"
+#include "names_win.h"
 #include "text.h"
 
 bool IsFolderPath(const char* path) {
-    DWORD attributes = GetFileAttributesA(path);
+    wchar_t wide[PATH_BUFFER_SIZE];
+    int error = 0;
+    if (!WideName(path, wide, PATH_BUFFER_SIZE, &error)) {
+        return false;
+    }
+    DWORD attributes = GetFileAttributesW(wide);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -14,16 +21,24 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 }
 
 int ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND ? 0 : static_cast<int>(error);
-    }
+    wchar_t pattern[PATH_BUFFER_SIZE];
     int error = 0;
+    if (!WideName((folder + "\\*").c_str(), pattern, PATH_BUFFER_SIZE, &error)) {
+        return error;
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        error = static_cast<int>(GetLastError());
+        return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+    }
     do {
-        const std::string name = found.cFileName;
-        if (name == "." || name == "..") {
+        // Each name of MAX_PATH wide characters fits, in any code page.
+        char name[PATH_BUFFER_SIZE];
+        if (!NarrowName(found.cFileName, name, PATH_BUFFER_SIZE, &error)) {
+            break;
+        }
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
             continue;
         }
         const DWORD attributes = found.dwFileAttributes;
@@ -34,8 +49,8 @@ int ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
                                                                     : EntryKind::Folder;
         }
         entries.push_back({name, kind});
-    } while (FindNextFileA(search, &found));
-    if (GetLastError() != ERROR_NO_MORE_FILES) {
+    } while (FindNextFileW(search, &found));
+    if (error == 0 && GetLastError() != ERROR_NO_MORE_FILES) {
         error = static_cast<int>(GetLastError());
     }
     FindClose(search);

@@ -12,20 +12,10 @@ static intptr_t Stored(HANDLE handle) {
     return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(handle);
 }
 
-// A name in the code page of the names (see names_win.h) as wide characters; false, with
-// `*error` set, when it does not convert.
-static bool WideName(const char* path, wchar_t (&wide)[PATH_BUFFER_SIZE], int* error) {
-    if (MultiByteToWideChar(NameCodePage(), 0, path, -1, wide, PATH_BUFFER_SIZE) == 0) {
-        *error = static_cast<int>(GetLastError());
-        return false;
-    }
-    return true;
-}
-
 // Opens with read sharing only, as every handle of a job is opened; -1 with `*error` on failure.
 static intptr_t OpenShared(const char* path, DWORD access, DWORD disposition, int* error) {
     wchar_t wide[PATH_BUFFER_SIZE];
-    if (!WideName(path, wide, error)) {
+    if (!WideName(path, wide, PATH_BUFFER_SIZE, error)) {
         return -1;
     }
     HANDLE h =
@@ -171,7 +161,8 @@ int RenameNoReplace(const char* from, const char* to, int* leftError) {
     wchar_t wideFrom[PATH_BUFFER_SIZE];
     wchar_t wideTo[PATH_BUFFER_SIZE];
     int error = 0;
-    if (!WideName(from, wideFrom, &error) || !WideName(to, wideTo, &error)) {
+    if (!WideName(from, wideFrom, PATH_BUFFER_SIZE, &error) ||
+        !WideName(to, wideTo, PATH_BUFFER_SIZE, &error)) {
         return error;
     }
     return MoveFileW(wideFrom, wideTo) ? 0 : static_cast<int>(GetLastError());
@@ -212,7 +203,8 @@ int RestoreBackup(const char* backupPath, const char* imagePath) {
     wchar_t wideBackup[PATH_BUFFER_SIZE];
     wchar_t wideImage[PATH_BUFFER_SIZE];
     int error = 0;
-    if (!WideName(backupPath, wideBackup, &error) || !WideName(imagePath, wideImage, &error)) {
+    if (!WideName(backupPath, wideBackup, PATH_BUFFER_SIZE, &error) ||
+        !WideName(imagePath, wideImage, PATH_BUFFER_SIZE, &error)) {
         return error;
     }
     return MoveFileExW(wideBackup, wideImage, MOVEFILE_REPLACE_EXISTING)

@@ -5,3 +5,8 @@
 
 void UseUtf8Names();
 unsigned NameCodePage();
+
+// A name in that code page as wide characters, and back, within `capacity` units (NUL included);
+// false, with the system's code in `*error`, when it does not convert or does not fit.
+bool WideName(const char* name, wchar_t* wide, int capacity, int* error);
+bool NarrowName(const wchar_t* wide, char* name, int capacity, int* error);

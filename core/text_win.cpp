@@ -13,6 +13,22 @@ unsigned NameCodePage() {
     return nameCodePage;
 }
 
+bool WideName(const char* name, wchar_t* wide, int capacity, int* error) {
+    if (MultiByteToWideChar(nameCodePage, 0, name, -1, wide, capacity) == 0) {
+        *error = static_cast<int>(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool NarrowName(const wchar_t* wide, char* name, int capacity, int* error) {
+    if (WideCharToMultiByte(nameCodePage, 0, wide, -1, name, capacity, NULL, NULL) == 0) {
+        *error = static_cast<int>(GetLastError());
+        return false;
+    }
+    return true;
+}
+
 // In UTF-8, '.' and '\' never occur inside a character; in a double-byte ANSI code page they may.
 const char* NextCharacter(const char* text) {
     return nameCodePage == CP_UTF8 ? text + 1 : CharNextA(text);

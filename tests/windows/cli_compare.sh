@@ -1,8 +1,8 @@
 #!/bin/bash
 # Runs the Linux kestran and kestran-cli.exe under Wine over the same inputs, command by command:
 # the README's DAT worked example, a refusal, an undo, names with accents and Japanese, wildcards,
-# a usage error and a cancel. Their output lines (line ends aside), exit statuses and, at the
-# end, every file they leave must be the same, byte for byte.
+# folders walked, a usage error and a cancel. Their output lines (line ends and separators aside),
+# exit statuses and, at the end, every file they leave must be the same, byte for byte.
 # Usage: cli_compare.sh KESTRAN MAKE_SAMPLE_DISC WINE_LOADER KESTRAN_CLI_EXE FOLDER
 set -u
 kestran=$1 make_disc=$2 loader=$3 exe=$4 work=$5
@@ -24,13 +24,18 @@ run_side() {
     fi
 }
 
+# What kestran-cli.exe printed, with Linux line ends and separators (also as JSON escapes them).
+as_linux() {
+    tr -d '\r' <"$1" | sed -e 's#\\\\#/#g' -e 's#\\#/#g'
+}
+
 # Compares what the two sides printed for case `name`.
 compare() {
     local name=$1 stream
     for stream in out err status; do
-        if ! cmp -s "$work/linux.$name.$stream" <(tr -d '\r' <"$work/windows.$name.$stream"); then
+        if ! cmp -s "$work/linux.$name.$stream" <(as_linux "$work/windows.$name.$stream"); then
             fail "$name: kestran-cli.exe's $stream differs from the Linux program's:"
-            diff "$work/linux.$name.$stream" <(tr -d '\r' <"$work/windows.$name.$stream") >&2
+            diff "$work/linux.$name.$stream" <(as_linux "$work/windows.$name.$stream") >&2
         fi
     done
 }
@@ -43,9 +48,10 @@ cd "$work/linux" || exit 1
 "$kestran" --hash known.ccd >known.dat
 cp known.ccd game.ccd && cp known.img game.img && "$kestran" -q -o 30 game.ccd && rm game.old
 "$make_disc" --data 300 --tracks 2 --track-length 400 "$named.ccd" >/dev/null
+mkdir -p "Dossier été/日本" && cp known.ccd known.img "Dossier été/日本/"
 # A control file that takes long enough to read for a cancel to come while it is read.
 { head -c 16000000 /dev/zero | tr '\0' '\n'; cat game.ccd; } >slow.ccd && cp game.img slow.img
-cp -- * ../windows/
+cp -r -- * ../windows/
 
 # The shell expands wildcards for the Linux program; kestran-cli.exe gets them as they are.
 while IFS='|' read -r name arguments; do
@@ -69,6 +75,8 @@ wildcards|-n -o -30 g*.ccd C*.ccd
 named-shift|-o -30 -- "$named.ccd"
 named-hash|--hash "$named.ccd"
 named-dat|--dat known.dat -n "$named.ccd"
+folders|-r -n "Dossier été"
+folders-json|-r -n --json "Dossier été"
 usage|-o 1e3 game.ccd
 CASES
 
@@ -94,4 +102,4 @@ compare cancel
 
 diff -r "$work/linux" "$work/windows" >&2 || fail "the two sides left different files"
 [ $failures -eq 0 ] || exit 1
-echo "cli-compare: kestran-cli.exe printed and wrote what the Linux program did in 13 cases"
+echo "cli-compare: kestran-cli.exe printed and wrote what the Linux program did in 15 cases"

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Runs the Linux kestran and kestran-cli.exe under Wine over the same inputs, command by command:
 # the README's DAT worked example, a refusal, an undo, names with accents and Japanese, wildcards,
-# folders walked, a usage error and a cancel. Their output lines (line ends and separators aside),
-# exit statuses and, at the end, every file they leave must be the same, byte for byte.
+# folders walked, AccurateRip checksums, offset evidence, a usage error and a cancel. Their output
+# lines (line ends and separators aside), exit statuses and, at the end, every file they leave
+# must be the same, byte for byte.
 # Usage: cli_compare.sh KESTRAN MAKE_SAMPLE_DISC WINE_LOADER KESTRAN_CLI_EXE FOLDER
 set -u
 kestran=$1 make_disc=$2 loader=$3 exe=$4 work=$5
@@ -75,6 +76,8 @@ wildcards|-n -o -30 g*.ccd C*.ccd
 named-shift|-o -30 -- "$named.ccd"
 named-hash|--hash "$named.ccd"
 named-dat|--dat known.dat -n "$named.ccd"
+checksums|--checksums game.ccd "$named.ccd"
+detect|--detect --json game.ccd
 folders|-r -n "Dossier été"
 folders-json|-r -n --json "Dossier été"
 usage|-o 1e3 game.ccd
@@ -102,4 +105,4 @@ compare cancel
 
 diff -r "$work/linux" "$work/windows" >&2 || fail "the two sides left different files"
 [ $failures -eq 0 ] || exit 1
-echo "cli-compare: kestran-cli.exe printed and wrote what the Linux program did in 15 cases"
+echo "cli-compare: kestran-cli.exe printed and wrote what the Linux program did in 17 cases"

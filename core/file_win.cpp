@@ -180,7 +180,12 @@ bool File::IsSameFileAs(File& other) {
 }
 
 bool IsSymbolicLink(const char* path) {
-    DWORD attributes = GetFileAttributesA(path);
+    wchar_t wide[PATH_BUFFER_SIZE];
+    int error = 0;
+    if (!WideName(path, wide, PATH_BUFFER_SIZE, &error)) {
+        return false;
+    }
+    DWORD attributes = GetFileAttributesW(wide);
     return attributes != INVALID_FILE_ATTRIBUTES &&
            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }

@@ -176,7 +176,7 @@ DatLoad ParseDat(const char* text, size_t size, Dat& dat) {
     return result;
 }
 
-DatLoad LoadDat(const std::string& path, Dat& dat) {
+DatLoad LoadDat(const std::string& path, Dat& dat, const std::function<bool()>& cancelled) {
     DatLoad result;
     File file;
     std::vector<char> text;
@@ -186,6 +186,11 @@ DatLoad LoadDat(const std::string& path, Dat& dat) {
         constexpr int32_t kPiece = 1 << 20;
         int32_t got = 0;
         do {
+            if (cancelled && cancelled()) {
+                dat.entries.clear();
+                result.status = DatStatus::Cancelled;
+                return result;
+            }
             size_t done = text.size();
             text.resize(done + kPiece);
             got = file.Read(text.data() + done, kPiece);

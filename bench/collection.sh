@@ -26,12 +26,7 @@ make_work 6
 
 echo "scratch: $work"
 echo "making the known-good disc, its DAT, the dump and the collection..."
-"$make_disc" --data $DATA --tracks $TRACKS --track-length $TRACK_LENGTH --edge-silence 2348 \
-    "$work/truth.ccd" >/dev/null
-starts=0,$DATA
-for ((t = 1; t < TRACKS; t++)); do
-    starts=$starts,$((DATA + PREGAP + t * TRACK_LENGTH))
-done
+make_truth_disc
 python3 "$root/bench/make_dat.py" "$work/truth.img" "Bench Disc (Europe)" "$starts" \
     "$work/system.dat" --decoys 999
 cp "$work/truth.ccd" "$work/dump.ccd"

@@ -60,6 +60,18 @@ cleanup() {
     fi
 }
 
+# Makes the known-good disc $work/truth.ccd/.img of $DATA data sectors and $TRACKS audio tracks of
+# $TRACK_LENGTH sectors (silence at the audio's ends, so that a shift there and back gives it back
+# whole) and sets `starts` to its tracks' first sectors, as make_dat.py takes them.
+make_truth_disc() {
+    "$make_disc" --data $DATA --tracks $TRACKS --track-length $TRACK_LENGTH --edge-silence 2348 \
+        "$work/truth.ccd" >/dev/null
+    starts=0,$DATA
+    for ((t = 1; t < TRACKS; t++)); do
+        starts=$starts,$((DATA + PREGAP + t * TRACK_LENGTH))
+    done
+}
+
 failures=0
 fail() {
     echo "FAIL: $*"

@@ -28,14 +28,7 @@ make_work 2
 
 echo "scratch: $work"
 echo "making the known-good disc, its DATs and the dump..."
-# Silence at the end of the audio (the pregap is silence at its start): shifting there and back
-# gives the audio back whole.
-"$make_disc" --data $DATA --tracks $TRACKS --track-length $TRACK_LENGTH --edge-silence 2348 \
-    "$work/truth.ccd" >/dev/null
-starts=0,$DATA
-for ((t = 1; t < TRACKS; t++)); do
-    starts=$starts,$((DATA + PREGAP + t * TRACK_LENGTH))
-done
+make_truth_disc
 python3 "$root/bench/make_dat.py" "$work/truth.img" "Bench Disc (Europe)" "$starts" \
     "$work/one.dat"
 python3 "$root/bench/make_dat.py" "$work/truth.img" "Bench Disc (Europe)" "$starts" \

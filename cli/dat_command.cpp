@@ -137,11 +137,19 @@ bool Report(const char* controlPath, const verify::Dat& dat, const verify::Image
         }
     }
     if (finding.verdict == verify::Verdict::NoEntryFits) {
+        const size_t entryTracks =
+            finding.entry >= 0 ? dat.entries[finding.entry].tracks.size() : 0;
+        const std::vector<int32_t> differing = DifferingTracks(scan, finding, false);
+        // An entry with other tracks than the image may differ in none of those they share.
+        const std::string how = entryTracks != scan.Tracks().size() && differing.empty()
+                                    ? "has " + std::to_string(entryTracks) +
+                                          " track files where the image has " +
+                                          std::to_string(scan.Tracks().size())
+                                    : "differs in track " + TrackList(differing);
         fprintf(ImageErr(),
                 "kestran: %s: no entry of the DAT has its track sizes and data tracks; the "
-                "closest, %s, differs in track %s; nothing changed\n",
-                controlPath, name.c_str(),
-                TrackList(DifferingTracks(scan, finding, false)).c_str());
+                "closest, %s, %s; nothing changed\n",
+                controlPath, name.c_str(), how.c_str());
         return false;
     }
     SearchOutcome outcome = {finding.verdict,

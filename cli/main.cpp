@@ -230,8 +230,10 @@ class CliHost : public NullJobHost {
 };
 
 // What happened to the original after a failure past the rename.
-void PrintAftermath(const JobReport& r) {
-    if (r.restored) {
+void PrintAftermath(const JobReport& r, const char* controlPath) {
+    if (r.restored && IsCueSheetPath(controlPath)) {
+        fprintf(ImageErr(), "; every file is back as it was\n");
+    } else if (r.restored) {
         fprintf(ImageErr(), "; the image is back as it was\n");
     } else {
         fprintf(ImageErr(), "; could not put the original back (%s): it is kept whole as %s\n",
@@ -251,11 +253,79 @@ void PrintShifted(const JobReport& r) {
     fputc('\n', ImageOut());
 }
 
+const char* SheetProblemText(SheetProblem problem) {
+    switch (problem) {
+        case SheetProblem::None:
+        case SheetProblem::ReadFailed:
+            return "cannot be read";
+        case SheetProblem::NoTracks:
+            return "no TRACK line";
+        case SheetProblem::TooManyFiles:
+            return "more FILE lines than a disc has tracks";
+        case SheetProblem::TooManyTracks:
+            return "more than 99 tracks";
+        case SheetProblem::TrackBeforeFile:
+            return "a TRACK line before any FILE line";
+        case SheetProblem::BadTrackNumber:
+            return "a track number that is not 1 to 99 or not above the one before";
+        case SheetProblem::BadIndex:
+            return "an INDEX line that is not INDEX nn mm:ss:ff";
+        case SheetProblem::IndexOutOfOrder:
+            return "INDEX values out of order";
+        case SheetProblem::NoIndex1:
+            return "a track without INDEX 01";
+        case SheetProblem::IndexBeforeTrack:
+            return "INDEX, PREGAP or POSTGAP before any TRACK line";
+        case SheetProblem::BadGap:
+            return "a PREGAP or POSTGAP that is not mm:ss:ff";
+        case SheetProblem::BadSession:
+            return "a REM SESSION that is not a number above the one before";
+        case SheetProblem::NameTooLong:
+            return "a file name longer than kestran's paths";
+        case SheetProblem::BadFile:
+            return "a FILE line without a name or a type, or with an unclosed quote";
+    }
+    return "";
+}
+
+const char* PlacementProblemText(PlacementProblem problem) {
+    switch (problem) {
+        case PlacementProblem::None:
+            break;
+        case PlacementProblem::NotWholeSectors:
+            return "a file that is not a whole number of 2352-byte sectors";
+        case PlacementProblem::IndexPastEnd:
+            return "an INDEX past the end of its file";
+        case PlacementProblem::AudioNotRaw:
+            return "audio in a file that is not raw 2352-byte sectors";
+        case PlacementProblem::OtherSectorSize:
+            return "sectors of another size than 2352 bytes";
+        case PlacementProblem::Overlap:
+            return "two tracks on one sector";
+    }
+    return "";
+}
+
+// The line of a set's job that ended: the files it replaced, or that every file is back.
+void PrintShiftedSet(const JobReport& r) {
+    fprintf(ImageOut(), "%s: the audio moved ", r.imagePath);
+    PrintShift(ImageOut(), r.shift);
+    fprintf(ImageOut(),
+            ", %d audio region%s, %d sector%s in %d file%s; each original kept beside it as "
+            "NAME.old\n",
+            r.audioRegions, Plural(r.audioRegions), r.sectors, Plural(r.sectors), r.filesReplaced,
+            Plural(r.filesReplaced));
+}
+
 void PrintRefusalOrFailure(const JobReport& r, const char* controlPath) {
     switch (r.result) {
         case ShiftResult::Done:
             return;
         case ShiftResult::Cancelled:
+            if (IsCueSheetPath(controlPath)) {
+                Say("%s: cancelled after %d of %d sectors", controlPath, r.sectors, r.totalSectors);
+                break;
+            }
             Say("%s: cancelled after %d of %d sectors; it holds only those sectors, shifted; the "
                 "original is kept whole as %s; undo with: ",
                 r.imagePath, r.sectors, r.totalSectors, r.backupPath);
@@ -270,7 +340,7 @@ void PrintRefusalOrFailure(const JobReport& r, const char* controlPath) {
             Say("%.60s...: the path is longer than %d bytes\n", controlPath, MAX_PATH_LENGTH);
             return;
         case ShiftResult::NotControlFile:
-            Say("%s: not a .ccd control file\n", controlPath);
+            Say("%s: not a .ccd control file or .cue sheet\n", controlPath);
             return;
         case ShiftResult::ImageMissing:
             Say("");
@@ -315,6 +385,32 @@ void PrintRefusalOrFailure(const JobReport& r, const char* controlPath) {
                 "does not describe this image; nothing was changed\n",
                 controlPath, r.track, r.sectors, r.imagePath);
             return;
+        case ShiftResult::SheetInvalid:
+            Say("%s", controlPath);
+            if (r.sheetLine > 0) {
+                fprintf(ImageErr(), ":%d", r.sheetLine);
+            }
+            fprintf(ImageErr(), ": %s; nothing was changed\n", SheetProblemText(r.sheetProblem));
+            return;
+        case ShiftResult::SheetUnplaceable:
+            Say("%s: %s", controlPath, PlacementProblemText(r.placementProblem));
+            if (r.sheetTrack > 0) {
+                fprintf(ImageErr(), " (track %d)", r.sheetTrack);
+            }
+            if (strcmp(r.imagePath, controlPath) != 0) {
+                fprintf(ImageErr(), " in %s", r.imagePath);
+            }
+            fputs("; nothing was changed\n", ImageErr());
+            return;
+        case ShiftResult::BackupNamesShared:
+            Say("%s: %s and %s would both keep their original as %s; nothing was changed\n",
+                controlPath, r.imagePath, r.otherPath, r.backupPath);
+            return;
+        case ShiftResult::GapTooShort:
+            Say("%s: the gap before track %d is on the disc but in no file, and shorter than the "
+                "shift: the audio would cross it; nothing was changed\n",
+                controlPath, r.sheetTrack);
+            return;
         case ShiftResult::CancelledBeforeRename:
             Say("%s: cancelled; nothing was changed\n", controlPath);
             return;
@@ -343,7 +439,7 @@ void PrintRefusalOrFailure(const JobReport& r, const char* controlPath) {
                 SystemErrorText(r.error));
             break;
     }
-    PrintAftermath(r);
+    PrintAftermath(r, controlPath);
 }
 
 struct Options {
@@ -391,6 +487,16 @@ Verdict PrintPreview(const JobPlan& plan, const Options& options) {
     fprintf(ImageOut(), ", %d audio region%s, %lld sector%s; nothing changed\n",
             preview.regionCount, Plural(preview.regionCount),
             static_cast<long long>(plan.imageSectors), Plural(plan.imageSectors));
+    if (plan.sheet == SheetKind::CueSheet) {
+        int32_t rewritten = 0;
+        for (int32_t f = 0; f < plan.fileCount; ++f) {
+            rewritten += plan.files[f].audio ? 1 : 0;
+        }
+        fprintf(ImageOut(),
+                "  %d of %d file%s would be rewritten; the others hold no audio and stay as they "
+                "are\n",
+                rewritten, plan.fileCount, Plural(plan.fileCount));
+    }
     for (int32_t r = 0; r < preview.regionCount; ++r) {
         const AudioRegion& region = preview.regions[r];
         fprintf(ImageOut(), "  sectors %lld-%lld", static_cast<long long>(region.firstSector),
@@ -416,7 +522,9 @@ void ReportJob(CliHost& host, ShiftResult result, const JobReport& report, const
                bool quiet) {
     host.EndProgress();
     if (result == ShiftResult::Done) {
-        if (!quiet) {
+        if (!quiet && IsCueSheetPath(controlPath)) {
+            PrintShiftedSet(report);
+        } else if (!quiet) {
             PrintShifted(report);
         }
         return;
@@ -482,10 +590,21 @@ void UndoFile(const char* controlPath, const Options& options, ImageResult& imag
             if (options.quiet) {
                 return;
             }
-            fprintf(ImageOut(), "%s: %s from %s (%lld sector%s)", report.imagePath,
-                    options.dryRun ? "would be put back" : "put back", report.backupPath,
-                    static_cast<long long>(report.backupSectors), Plural(report.backupSectors));
-            if (report.imageFound) {
+            if (report.files > 0) {
+                fprintf(ImageOut(), "%s: %d file%s %s from NAME.old (%lld sector%s)",
+                        report.imagePath, report.files, Plural(report.files),
+                        options.dryRun ? "would be put back" : "put back",
+                        static_cast<long long>(report.backupSectors), Plural(report.backupSectors));
+            } else {
+                fprintf(ImageOut(), "%s: %s from %s (%lld sector%s)", report.imagePath,
+                        options.dryRun ? "would be put back" : "put back", report.backupPath,
+                        static_cast<long long>(report.backupSectors), Plural(report.backupSectors));
+            }
+            if (report.imageFound && report.files > 0) {
+                fprintf(ImageOut(), ", %s the files of %lld sector%s that stood there",
+                        options.dryRun ? "replacing" : "replaced",
+                        static_cast<long long>(report.imageSectors), Plural(report.imageSectors));
+            } else if (report.imageFound) {
                 fprintf(ImageOut(), ", %s the image of %lld sector%s that stood there",
                         options.dryRun ? "replacing" : "replaced",
                         static_cast<long long>(report.imageSectors), Plural(report.imageSectors));
@@ -496,7 +615,7 @@ void UndoFile(const char* controlPath, const Options& options, ImageResult& imag
             Say("%.60s...: the path is longer than %d bytes\n", controlPath, MAX_PATH_LENGTH);
             break;
         case UndoResult::NotControlFile:
-            Say("%s: not a .ccd control file\n", controlPath);
+            Say("%s: not a .ccd control file or .cue sheet\n", controlPath);
             break;
         case UndoResult::NoBackup:
             Say("nothing to put back: ");
@@ -535,8 +654,13 @@ void UndoFile(const char* controlPath, const Options& options, ImageResult& imag
             fputs("; nothing was changed\n", stderr);
             break;
         case UndoResult::Failed:
-            Say("%s: cannot put %s back (%s); nothing was changed\n", report.imagePath,
-                report.backupPath, SystemErrorText(report.error));
+            Say("%s: cannot put %s back (%s)%s\n", report.imagePath, report.backupPath,
+                SystemErrorText(report.error),
+                IsCueSheetPath(controlPath) ? "; the files before it are back"
+                                            : "; nothing was changed");
+            break;
+        case UndoResult::SetRefused:
+            PrintRefusalOrFailure(report.plan, controlPath);
             break;
     }
 }

@@ -31,7 +31,7 @@ enum class SheetTrackType {
 struct SheetFile {
     char name[PATH_BUFFER_SIZE];  // as the sheet writes it, quotes removed
     SheetFileType type;
-    int32_t line;  // of its FILE line, from 1
+    int32_t line;            // of its FILE line, from 1
     int32_t lastIndex;       // its last (highest) INDEX value; NOT_GIVEN without any
     int32_t lastIndexTrack;  // the number of the track that INDEX belongs to; 0 without
 };
@@ -46,27 +46,27 @@ struct SheetTrack {
     int32_t index1;
     int32_t index1File;  // the file of INDEX 01: the next file where the files break between
                          // INDEX 00 and INDEX 01 ("gaps appended"), else `file`
-    int32_t pregap;   // PREGAP and POSTGAP: sectors on the disc that no file stores; 0 without
+    int32_t pregap;      // PREGAP and POSTGAP: sectors on the disc that no file stores; 0 without
     int32_t postgap;
     int32_t line;  // of its TRACK line
 };
 
 enum class SheetProblem {
     None,
-    ReadFailed,         // the sheet could not be read to its end
-    NoTracks,           // no TRACK line
-    TooManyFiles,       // more than MAX_SHEET_FILES FILE lines
-    TooManyTracks,      // more than MAX_TRACKS TRACK lines
-    TrackBeforeFile,    // a TRACK line before any FILE line
-    BadTrackNumber,     // not 1..99, or not above the track before it
-    BadIndex,           // an INDEX line that is not "INDEX nn mm:ss:ff" with ss < 60, ff < 75
-    IndexOutOfOrder,    // INDEX values of one file that go backwards, or two tracks on a sector
-    NoIndex1,           // a track without INDEX 01
-    IndexBeforeTrack,   // INDEX, PREGAP or POSTGAP before any TRACK line
-    BadGap,             // a PREGAP or POSTGAP that is not mm:ss:ff
-    BadSession,         // REM SESSION that is not a number above the one before
-    NameTooLong,        // a file name that does not fit the path buffers
-    BadFile,            // a FILE line without a name or a type, or with an unclosed quote
+    ReadFailed,        // the sheet could not be read to its end
+    NoTracks,          // no TRACK line
+    TooManyFiles,      // more than MAX_SHEET_FILES FILE lines
+    TooManyTracks,     // more than MAX_TRACKS TRACK lines
+    TrackBeforeFile,   // a TRACK line before any FILE line
+    BadTrackNumber,    // not 1..99, or not above the track before it
+    BadIndex,          // an INDEX line that is not "INDEX nn mm:ss:ff" with ss < 60, ff < 75
+    IndexOutOfOrder,   // INDEX values of one file that go backwards, or two tracks on a sector
+    NoIndex1,          // a track without INDEX 01
+    IndexBeforeTrack,  // INDEX, PREGAP or POSTGAP before any TRACK line
+    BadGap,            // a PREGAP or POSTGAP that is not mm:ss:ff
+    BadSession,        // REM SESSION that is not a number above the one before
+    NameTooLong,       // a file name that does not fit the path buffers
+    BadFile,           // a FILE line without a name or a type, or with an unclosed quote
 };
 
 struct CueSheet {
@@ -89,12 +89,12 @@ void ReadCueSheet(File& file, char* buffer, CueSheet& sheet, JobHost* host = nul
 // Why a sheet cannot be placed in its files; `file` or `track` of the placement names which.
 enum class PlacementProblem {
     None,
-    NotWholeSectors,    // a file of 2352-byte sectors whose size is not a multiple of them
-    IndexPastEnd,       // a track whose INDEX lies at or past the end of its file
-    AudioNotRaw,        // audio in a file that is not raw sectors (WAVE, ...), or in a file that
-                        // also holds sectors of another size (CDG, MODE1/2048, ...)
-    OtherSectorSize,    // a file of other sector sizes: cannot be placed sector for sector
-    Overlap,            // two tracks claim one sector
+    NotWholeSectors,  // a file of 2352-byte sectors whose size is not a multiple of them
+    IndexPastEnd,     // a track whose INDEX lies at or past the end of its file
+    AudioNotRaw,      // audio in a file that is not raw sectors (WAVE, ...), or in a file that
+                      // also holds sectors of another size (CDG, MODE1/2048, ...)
+    OtherSectorSize,  // a file of other sector sizes: cannot be placed sector for sector
+    Overlap,          // two tracks claim one sector
 };
 
 // The sheet's files laid one after the other as one stream of 2352-byte sectors (the image).

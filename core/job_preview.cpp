@@ -2,12 +2,11 @@
 
 #include <string.h>
 
-#include "file.h"
+#include "disc_reader.h"
 
 int32_t ListAudioRegions(const JobPlan& plan, AudioRegion* regions, int32_t capacity) {
     AudioRun runs[MAX_AUDIO_RUNS];
-    int32_t count =
-        ListAudioRuns(plan.boundaries, plan.imageSectors < 0 ? 0 : plan.imageSectors, runs);
+    int32_t count = PlanAudioRuns(plan, runs);
     count = count < capacity ? count : capacity;
     for (int32_t r = 0; r < count; ++r) {
         regions[r] = AudioRegion{runs[r].first, runs[r].end, 0, 0, 0, 0};
@@ -32,8 +31,8 @@ bool PreviewShiftJob(const JobPlan& plan, JobPreview* preview) {
     if (plan.byteShift == 0 || preview->regionCount == 0) {
         return true;
     }
-    File image;
-    if (!image.OpenForReading(plan.imagePath)) {
+    DiscReader image;
+    if (!image.Open(plan, false)) {
         preview->error = image.LastError();
         return false;
     }

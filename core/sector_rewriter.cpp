@@ -1,5 +1,6 @@
 #include "sector_rewriter.h"
 
+#include "disc_reader.h"
 #include "file.h"
 #include "job_host.h"
 
@@ -219,4 +220,113 @@ RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
     }
     return {rewriter.status, static_cast<int32_t>(i), static_cast<int32_t>(total),
             rewriter.audioRegions, rewriter.error};
+}
+
+namespace {
+
+// Writes output bytes [from, to) of the stream that lie in audio run `run`: what the shift
+// brings there from the run, silence where it brings nothing.
+RewriteStatus WriteShiftedAudio(DiscReader& source, File& target, int32_t byteShift,
+                                const AudioRun& run, int64_t from, int64_t to, WorkArea& work,
+                                int32_t* error) {
+    const int64_t runFirst = run.first * SECTOR_SIZE;
+    const int64_t runEnd = run.end * SECTOR_SIZE;
+    const int64_t readFrom = Larger(from + byteShift, runFirst);
+    const int64_t readTo = Larger(readFrom, Smaller(to + byteShift, runEnd));
+    const int64_t before = Smaller(readFrom - (from + byteShift), to - from);
+    const int64_t after = (to - from) - before - (readTo - readFrom);
+    // The run's cut edge: bytes that the shift pushes out of it, read so that every byte is.
+    const int64_t droppedFirst = byteShift > 0 ? runFirst : runEnd + byteShift;
+    const int64_t droppedEnd = byteShift > 0 ? runFirst + byteShift : runEnd;
+    const int64_t checkFrom = Larger(from, droppedFirst);
+    const int64_t checkSize = Smaller(to, droppedEnd) - checkFrom;
+    if (checkSize > 0 &&
+        source.ReadAt(work.bytes, checkFrom, static_cast<int32_t>(checkSize)) != checkSize) {
+        *error = source.LastError();
+        return RewriteStatus::ReadFailed;
+    }
+    if (before > 0 && !target.Write(kSilence, static_cast<int32_t>(before))) {
+        *error = target.LastError();
+        return RewriteStatus::WriteFailed;
+    }
+    if (readTo > readFrom) {
+        int64_t copied =
+            source.CopyRange(target, readFrom, readTo - readFrom, work.bytes, sizeof(work.bytes));
+        if (copied != readTo - readFrom) {
+            *error = source.LastError();
+            return copied == COPY_WRITE_FAILED ? RewriteStatus::WriteFailed
+                                               : RewriteStatus::ReadFailed;
+        }
+    }
+    if (after > 0 && !target.Write(kSilence, static_cast<int32_t>(after))) {
+        *error = target.LastError();
+        return RewriteStatus::WriteFailed;
+    }
+    return RewriteStatus::Finished;
+}
+
+}  // namespace
+
+RewriteOutcome RewriteDiscFile(DiscReader& source, const DiscPlan& plan, int32_t file, File& target,
+                               WorkArea& work, JobHost& host, int64_t doneBefore) {
+    AudioRun runs[MAX_AUDIO_RUNS];
+    const int32_t runCount = PlanAudioRuns(plan, runs);
+    const int64_t first = plan.files[file].first;
+    const int64_t total = plan.files[file].sectors;
+    int32_t audioRegions = 0;
+    int32_t error = 0;
+    RewriteStatus status = RewriteStatus::Finished;
+    int64_t i = first;
+    int32_t r = 0;
+    int32_t preallocatedRun = -1;
+    while (i < first + total && status == RewriteStatus::Finished) {
+        while (r < runCount && runs[r].end <= i) {
+            ++r;
+        }
+        const bool audio = r < runCount && runs[r].first <= i;
+        const int64_t classEnd = Smaller(first + total, r == runCount ? first + total
+                                                        : audio       ? runs[r].end
+                                                                      : runs[r].first);
+        const int64_t written = i - first;
+        const int64_t nextProgress = (written / PROGRESS_INTERVAL + 1) * PROGRESS_INTERVAL;
+        const int64_t runEnd = Smaller(classEnd, first + nextProgress);
+        const int64_t from = i * SECTOR_SIZE;
+        const int64_t to = runEnd * SECTOR_SIZE;
+        const int32_t classIndex = 2 * r + (audio ? 1 : 0);
+        if (classIndex != preallocatedRun && (audio || !source.FileAt(file).MayShareBlocks())) {
+            target.Preallocate(from - first * SECTOR_SIZE, (classEnd - i) * SECTOR_SIZE);
+            preallocatedRun = classIndex;
+        }
+        if (audio) {
+            audioRegions += i == Larger(first, runs[r].first) ? 1 : 0;
+            status =
+                WriteShiftedAudio(source, target, plan.byteShift, runs[r], from, to, work, &error);
+        } else {
+            int64_t copied = source.CopyAtSameOffset(file, target, from, to - from, work.bytes,
+                                                     sizeof(work.bytes));
+            if (copied != to - from) {
+                status = copied == COPY_WRITE_FAILED ? RewriteStatus::WriteFailed
+                                                     : RewriteStatus::ReadFailed;
+                error = copied == COPY_WRITE_FAILED ? target.LastError() : source.LastError();
+            }
+        }
+        if (status != RewriteStatus::Finished) {
+            break;
+        }
+        i = runEnd;
+        if ((i - first) % PROGRESS_INTERVAL == 0) {
+            host.ShowProgress(static_cast<int32_t>(doneBefore + i - first));
+            host.PumpMessages(PUMP_LIMIT);
+            if (host.BusyFlag() == 0 && i < first + total) {
+                status = RewriteStatus::Cancelled;
+                target.ReleasePreallocation();
+            }
+        }
+    }
+    if (status == RewriteStatus::Finished && !source.SizesUnchanged()) {
+        status = RewriteStatus::ReadFailed;
+        error = source.LastError();
+    }
+    return {status, static_cast<int32_t>(i - first), static_cast<int32_t>(total), audioRegions,
+            error};
 }

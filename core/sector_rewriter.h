@@ -4,10 +4,12 @@
 #include <stdint.h>
 
 #include "control_scan.h"
+#include "disc_plan.h"
 #include "job_host.h"
 #include "sector.h"
 #include "shift_job.h"  // MAX_BYTE_SHIFT
 
+class DiscReader;
 class File;
 
 // The most whole sectors that an image may hold: sector numbers stay below END_SENTINEL and are
@@ -24,15 +26,6 @@ struct WorkArea {
     uint8_t bytes[WORK_SECTORS * SECTOR_SIZE];
 };
 static_assert(sizeof(WorkArea) >= MAX_BYTE_SHIFT, "the dropped bytes of a region must fit");
-
-// Audio sectors [first, end) of the image: one run that the rewriter shifts as a whole.
-struct AudioRun {
-    int64_t first;
-    int64_t end;
-};
-
-// Every audio run has a boundary list entry of its own.
-constexpr int32_t MAX_AUDIO_RUNS = BOUNDARY_LIST_SIZE / 2;
 
 // The runs of audio sectors that `list` makes of an image of `totalSectors` whole sectors, in
 // image order: boundary k is passed at the first sector that reaches its number and lies after
@@ -62,3 +55,13 @@ struct RewriteOutcome {
 RewriteOutcome RewriteSectors(File& source, File& target, int32_t byteShift,
                               const BoundaryList& list, WorkArea& work, JobHost& host,
                               int32_t chunkSectors = CHUNK_SECTORS);
+
+// Writes file `file` of `plan` into `target` (open, empty) from start to end, reading the stream
+// through `source`: within each audio run, output byte x of the stream holds byte x + byteShift
+// of the stream where that lies in the run and silence where it does not, so that audio crosses
+// from file to file; data sectors are copied unchanged. The bytes that the shift drops at a run's
+// cut edge are read as well. Shows progress as `doneBefore` plus the sectors written, with the
+// progress points, cancel and failures of RewriteSectors; `sectors` of the outcome counts those
+// written to this file.
+RewriteOutcome RewriteDiscFile(DiscReader& source, const DiscPlan& plan, int32_t file, File& target,
+                               WorkArea& work, JobHost& host, int64_t doneBefore);

@@ -3,6 +3,8 @@
 #include <string.h>
 
 #include "control_scan.h"
+#include "cue_plan.h"
+#include "disc_reader.h"
 #include "file.h"
 #include "job_host.h"
 #include "sector_rewriter.h"
@@ -143,6 +145,15 @@ static ShiftResult PlaceTracks(const char* controlPath, char* text, JobPlan* pla
     if (plan->layout == SessionLayout::Contradictory) {
         return End(report, ShiftResult::SessionLayoutInvalid);
     }
+    // The image is the set's one file.
+    AudioRun runs[MAX_AUDIO_RUNS];
+    DiscFile& image = plan->files[0];
+    CopyString(image.path, plan->imagePath);
+    CopyString(image.backupPath, plan->backupPath);
+    image.first = 0;
+    image.sectors = plan->imageSectors;
+    image.audio = PlanAudioRuns(*plan, runs) > 0;
+    plan->fileCount = 1;
     return End(report, ShiftResult::Done);
 }
 
@@ -164,6 +175,9 @@ ShiftResult PrepareShiftJob(JobHost& host, const char* controlPath, JobPlan* pla
         return End(report, ShiftResult::OffsetOutOfRange);
     }
     plan->byteShift = -SAMPLE_SIZE * shift;
+    if (IsCueSheetPath(controlPath)) {
+        return PlanCueSet(controlPath, plan, report, &host, true);
+    }
 
     ShiftResult checked = NamePlan(controlPath, plan, report);
     if (checked == ShiftResult::Done) {
@@ -187,6 +201,9 @@ static ShiftResult PlanLayout(const char* controlPath, int64_t imageSectors, Job
     JobReport& report = reportOut != nullptr ? *reportOut : localReport;
     memset(&report, 0, sizeof(report));
     memset(plan, 0, sizeof(*plan));
+    if (IsCueSheetPath(controlPath)) {
+        return PlanCueSet(controlPath, plan, report, nullptr, false);
+    }
 
     ShiftResult checked = NamePlan(controlPath, plan, report);
     if (checked != ShiftResult::Done) {
@@ -214,8 +231,109 @@ ShiftResult PlanLayoutInSectors(const char* controlPath, int64_t imageSectors, J
     return PlanLayout(controlPath, imageSectors < 0 ? 0 : imageSectors, plan, report);
 }
 
+// Gives every file of a set whose original was renamed, among the first `renamed` files, its
+// name back: over its new file among the first `created`, otherwise into the free name.
+static void PutBackSet(const DiscPlan& plan, JobReport& report, int32_t renamed, int32_t created) {
+    report.restored = true;
+    for (int32_t f = 0; f < renamed; ++f) {
+        const DiscFile& file = plan.files[f];
+        if (!file.audio) {
+            continue;
+        }
+        int error = f < created ? RestoreBackup(file.backupPath, file.path)
+                                : RenameNoReplace(file.backupPath, file.path);
+        if (error != 0 && report.restored) {
+            report.restored = false;
+            report.restoreError = error;
+            CopyString(report.backupPath, file.backupPath);
+        }
+    }
+}
+
+// Ends a set's job that failed after its renames: every original back under its name.
+static ShiftResult FailSet(const DiscPlan& plan, JobReport& report, ShiftResult result, int error,
+                           DiscReader& source, int32_t file, int32_t created) {
+    source.Close();
+    CopyString(report.imagePath, plan.files[file].path);
+    CopyString(report.backupPath, plan.files[file].backupPath);
+    report.error = error;
+    PutBackSet(plan, report, plan.fileCount, created);
+    return End(report, result);
+}
+
+// Renames every file of the set that holds audio to its backup name, then writes each anew
+// from the stream of the originals; data files are only read. All or nothing: a failure or a
+// cancel gives every original its name back.
+static ShiftResult RunPlannedSet(JobHost& host, const DiscPlan& plan, JobReport& report) {
+    WorkArea work;
+    memset(&work, 0, sizeof(work));
+    if (host.BusyFlag() == 0) {
+        return End(report, ShiftResult::CancelledBeforeRename);
+    }
+    for (int32_t f = 0; f < plan.fileCount; ++f) {
+        const DiscFile& file = plan.files[f];
+        int leftError = 0;
+        int renameError = file.audio ? RenameNoReplace(file.path, file.backupPath, &leftError) : 0;
+        if (renameError != 0) {
+            PutBackSet(plan, report, f, 0);
+            CopyString(report.imagePath, file.path);
+            CopyString(report.backupPath, file.backupPath);
+            report.error = renameError;
+            report.restoreError = leftError;
+            return End(report,
+                       leftError != 0 ? ShiftResult::BackupNameLeft : ShiftResult::RenameFailed);
+        }
+    }
+    DiscReader source;
+    if (!source.Open(plan, true)) {
+        return FailSet(
+            plan, report,
+            source.LastError() != 0 ? ShiftResult::SourceOpenFailed : ShiftResult::ReadFailed,
+            source.LastError(), source, source.FailedFile(), 0);
+    }
+    int64_t total = 0;
+    for (int32_t f = 0; f < plan.fileCount; ++f) {
+        total += plan.files[f].audio ? plan.files[f].sectors : 0;
+    }
+    host.RewriteStarting(total);
+    report.totalSectors = static_cast<int32_t>(total);
+    report.audioRegions = plan.runCount;
+    for (int32_t f = 0; f < plan.fileCount; ++f) {
+        if (!plan.files[f].audio) {
+            continue;
+        }
+        File target;
+        if (!target.CreateForWriting(plan.files[f].path)) {
+            return FailSet(plan, report, ShiftResult::TargetCreateFailed, target.LastError(),
+                           source, f, f);
+        }
+        target.TakeAccessOf(source.FileAt(f));
+        RewriteOutcome outcome =
+            RewriteDiscFile(source, plan, f, target, work, host, report.sectors);
+        report.sectors += outcome.sectors;
+        bool closed = target.Close();
+        ShiftResult failure = outcome.status == RewriteStatus::ReadFailed ? ShiftResult::ReadFailed
+                              : outcome.status == RewriteStatus::WriteFailed
+                                  ? ShiftResult::WriteFailed
+                              : outcome.status == RewriteStatus::Cancelled ? ShiftResult::Cancelled
+                              : !closed ? ShiftResult::WriteFailed
+                                        : ShiftResult::Done;
+        if (failure != ShiftResult::Done) {
+            int error =
+                outcome.status != RewriteStatus::Finished ? outcome.error : target.LastError();
+            return FailSet(plan, report, failure, error, source, f, f + 1);
+        }
+        ++report.filesReplaced;
+    }
+    CopyString(report.imagePath, plan.imagePath);
+    return End(report, ShiftResult::Done);
+}
+
 // Renames the image to the backup name and writes the shifted image under the image name.
 static ShiftResult RunPlannedJob(JobHost& host, const JobPlan& plan, JobReport& report) {
+    if (plan.sheet == SheetKind::CueSheet) {
+        return RunPlannedSet(host, plan, report);
+    }
     WorkArea work;
     memset(&work, 0, sizeof(work));
 

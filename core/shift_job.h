@@ -4,7 +4,9 @@
 
 #include <stdint.h>
 
+#include "cue_sheet.h"
 #include "disc_layout.h"
+#include "disc_plan.h"
 #include "sector.h"
 #include "text.h"
 
@@ -30,8 +32,15 @@ enum class ShiftResult {
     ControlReadFailed,      // the control file opened but could not be read to its end
     SessionLayoutMismatch,  // a multi-session layout whose sessions do not add up to the image
     SessionLayoutInvalid,   // a multi-session table of contents that contradicts itself
-    TrackPastImage,  // a single-session file with an INDEX of `track` past the image's last whole
-                     // sector: it does not describe this image
+    TrackPastImage,    // a single-session file with an INDEX of `track` past the image's last whole
+                       // sector: it does not describe this image
+    SheetInvalid,      // a cue sheet that cannot be read as one (`sheetProblem`, `sheetLine`)
+    SheetUnplaceable,  // a cue sheet that its files do not hold (`placementProblem`; the file
+                       // in `imagePath`, the track in `sheetTrack`)
+    BackupNamesShared,  // two files of a set would keep their originals under one name:
+                        // `imagePath` and `otherPath`, both as `backupPath`
+    GapTooShort,        // an unstored gap inside audio (`sheetTrack`) shorter than the shift: the
+                        // disc's audio would cross it, which no file can hold
     CancelledBeforeRename,  // the host's busy flag was clear before the image was renamed
     RenameFailed,
     // The rename failed half way: the image is unchanged, but the backup name, made as a second
@@ -55,23 +64,19 @@ struct JobReport {
     int32_t error;         // the system's code for a failure
     bool restored;         // after a failure: the original is back under the image name
     int32_t restoreError;  // why it is not, when it is not: it then stays at the backup name
-    char imagePath[PATH_BUFFER_SIZE];
+    char imagePath[PATH_BUFFER_SIZE];  // for a set: the file that a refusal or failure names
     char backupPath[PATH_BUFFER_SIZE];
+    // Sets of files (cue sheets).
+    int32_t filesReplaced;  // files rewritten, each original kept as its NAME.old
+    SheetProblem sheetProblem;
+    PlacementProblem placementProblem;
+    int32_t sheetLine;
+    int32_t sheetTrack;
+    char otherPath[PATH_BUFFER_SIZE];
 };
 
 // What a job will do, as its preparation found it: no heap, fixed size.
-struct JobPlan {
-    int32_t shift;      // in samples
-    int32_t byteShift;  // -SAMPLE_SIZE * shift
-    char imagePath[PATH_BUFFER_SIZE];
-    char backupPath[PATH_BUFFER_SIZE];
-    int64_t imageSectors;  // whole sectors in the image; -1 when its size cannot be read
-    SessionLayout layout;
-    int32_t sessions;
-    BoundaryList boundaries;  // image sectors where audio and data regions begin
-    TrackTable tracks;        // image sectors where the tracks begin
-    int32_t controlError;     // why the control file did not open (it then reads as empty), or 0
-};
+using JobPlan = DiscPlan;
 
 // True for the results that leave the image and the backup as they were before the job.
 bool IsRefusal(ShiftResult result);

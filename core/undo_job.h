@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "shift_job.h"
 #include "text.h"
 
 enum class UndoResult {
@@ -20,6 +21,7 @@ enum class UndoResult {
     BackupDoesNotFit,  // the control file's layout does not fit it: an INDEX of `track` lies past
                        // its last whole sector, or (`track` 0) its sessions do not add up to it
     Failed,            // the rename failed (`error`); both names hold what they held
+    SetRefused,        // a cue sheet whose set cannot be planned: `plan` says why
 };
 
 struct UndoReport {
@@ -31,7 +33,14 @@ struct UndoReport {
     int32_t track;
     char imagePath[PATH_BUFFER_SIZE];
     char backupPath[PATH_BUFFER_SIZE];
+    // Sets of files (cue sheets): the backups found, the others counted in the figures above;
+    // after a failure the names above are those of the file that failed.
+    int32_t files;
+    JobReport plan;
 };
+
+// For a cue sheet, every file of the set that the job rewrites and whose NAME.old is there is put
+// back, one after the other.
 
 // Checks what undoing the job of `controlPath` would do, touching nothing: Done when it can.
 UndoResult PrepareUndo(const char* controlPath, UndoReport* report);

@@ -189,7 +189,7 @@ TEST(Cli, RefusalsSayWhyAndChangeNothing) {
     EXPECT_EQ(1, o.status);
     EXPECT_EQ("kestran: " + (dir / "taken.old") + " already exists: move it away first\n" +
                   "kestran: " + (dir / "lonely.img") + " not found\n" +
-                  "kestran: " + (dir / "notes.txt") + ": not a .ccd control file\n" +
+                  "kestran: " + (dir / "notes.txt") + ": not a .ccd control file or .cue sheet\n" +
                   "kestran: " + (dir / "folder.img") + " is a folder\n",
               o.err);
     // The files after a refused one are still processed, in order.
@@ -334,7 +334,7 @@ TEST(Cli, LinesComeInTheOrderOfTheFiles) {
     const std::string moved = "30 samples (120 bytes) toward the start";
     EXPECT_EQ(ShiftedLine(dir, "a", moved) + "kestran: " + (dir / "b.img") + " not found\n" +
                   ShiftedLine(dir, "c", moved) + "kestran: " + (dir / "d.txt") +
-                  ": not a .ccd control file\n",
+                  ": not a .ccd control file or .cue sheet\n",
               o.out);
 }
 
@@ -600,7 +600,7 @@ TEST(Cli, UndoPutsTheOriginalBackOrSaysWhyNot) {
     Outcome o = RunCli({"--undo", dir / "never.ccd", dir / "disc.ccd", dir / "x.txt"});
     EXPECT_EQ(1, o.status);
     EXPECT_EQ("kestran: nothing to put back: " + (dir / "never.old") + " not found\n" +
-                  "kestran: " + (dir / "x.txt") + ": not a .ccd control file\n",
+                  "kestran: " + (dir / "x.txt") + ": not a .ccd control file or .cue sheet\n",
               o.err);
     EXPECT_EQ(disc.image, model::ReadFileBytes(dir / "disc.img"));
     EXPECT_EQ((std::vector<std::string>{"disc.ccd", "disc.img", "never.ccd", "never.img"}),

@@ -122,7 +122,7 @@ TEST(RunShiftJob, RefusalsChangeNothing) {
          ShiftResult::OffsetOutOfRange, NoPreparation},
         {"negative offset too large", "-99999999999", "disc.ccd", ShiftResult::OffsetOutOfRange,
          NoPreparation},
-        {"cue sheet", "-30", "disc.cue", ShiftResult::NotControlFile, NoPreparation},
+        {"cue sheet not there", "-30", "disc.cue", ShiftResult::ImageMissing, NoPreparation},
         {"no extension", "-30", "disc", ShiftResult::NotControlFile, NoPreparation},
         {"dot only in a folder name", "-30", "discs.new/disc", ShiftResult::NotControlFile,
          NoPreparation},

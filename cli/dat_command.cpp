@@ -313,11 +313,15 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
+// A path's name without its folder.
+std::string FileName(const std::string& path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // The control file's name without its folder and extension.
 std::string BaseName(const char* controlPath) {
-    std::string path = controlPath;
-    size_t slash = path.find_last_of("/\\");
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string name = FileName(controlPath);
     size_t dot = name.rfind('.');
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
@@ -349,11 +353,22 @@ void HashImage(const char* controlPath, JobRunner& runner, ImageResult& result) 
     const std::string name = Escaped(BaseName(controlPath));
     fprintf(ImageOut(), "\t<game name=\"%s\">\n\t\t<description>%s</description>\n", name.c_str(),
             name.c_str());
-    for (const verify::ImageTrack& track : scan.Tracks()) {
+    const std::vector<verify::ImageTrack>& tracks = scan.Tracks();
+    // A set of one file per track, each from its track's first index, names its roms itself.
+    const std::vector<verify::ImageFile>& files = job.layout.files;
+    bool ownNames = files.size() == tracks.size();
+    for (size_t t = 0, first = 0; ownNames && t < files.size(); first += files[t++].sectors) {
+        ownNames = static_cast<int64_t>(first) * SECTOR_SIZE == tracks[t].first;
+    }
+    for (size_t t = 0; t < tracks.size(); ++t) {
+        const verify::ImageTrack& track = tracks[t];
+        char trackName[32];
+        snprintf(trackName, sizeof(trackName), " (Track %02d)", track.number);
+        std::string rom = ownNames ? Escaped(FileName(files[t].path)) : name + trackName + ".bin";
         fprintf(ImageOut(),
-                "\t\t<rom name=\"%s (Track %02d).bin\" size=\"%lld\" crc=\"%s\" md5=\"%s\" "
+                "\t\t<rom name=\"%s\" size=\"%lld\" crc=\"%s\" md5=\"%s\" "
                 "sha1=\"%s\"/>\n",
-                name.c_str(), track.number, static_cast<long long>(track.end - track.first),
+                rom.c_str(), static_cast<long long>(track.end - track.first),
                 verify::CrcText(track.asIs.crc).c_str(),
                 verify::HexText(track.asIs.md5.data(), track.asIs.md5.size()).c_str(),
                 verify::HexText(track.asIs.sha1.data(), track.asIs.sha1.size()).c_str());

@@ -3,19 +3,30 @@
 #include "sector.h"
 
 bool DiscReader::Open(const DiscPlan& plan, bool fromBackups) {
-    count_ = plan.fileCount;
-    firstByte_[0] = 0;
-    for (int32_t f = 0; f < count_; ++f) {
+    for (int32_t f = 0; f < plan.fileCount; ++f) {
         const DiscFile& file = plan.files[f];
-        const char* path = fromBackups && file.audio ? file.backupPath : file.path;
-        sizes_[f] = files_[f].OpenForReading(path) ? files_[f].Size() : -1;
-        firstByte_[f + 1] = (file.first + file.sectors) * SECTOR_SIZE;
-        if (sizes_[f] < 0 || sizes_[f] / SECTOR_SIZE != file.sectors) {
-            failedFile_ = f;
-            lastError_ = sizes_[f] < 0 ? files_[f].LastError() : 0;
+        if (!Add(fromBackups && file.audio ? file.backupPath : file.path, file.sectors)) {
             return false;
         }
     }
+    return true;
+}
+
+bool DiscReader::Add(const char* path, int64_t sectors) {
+    const int32_t f = count_;
+    if (f == MAX_DISC_FILES) {
+        failedFile_ = f;
+        return false;
+    }
+    sizes_[f] = files_[f].OpenForReading(path) ? files_[f].Size() : -1;
+    const int64_t whole = sizes_[f] / SECTOR_SIZE;
+    if (sizes_[f] < 0 || (sectors >= 0 && whole != sectors)) {
+        failedFile_ = f;
+        lastError_ = sizes_[f] < 0 ? files_[f].LastError() : 0;
+        return false;
+    }
+    firstByte_[f + 1] = firstByte_[f] + whole * SECTOR_SIZE;
+    ++count_;
     return true;
 }
 

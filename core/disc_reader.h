@@ -13,6 +13,11 @@ class DiscReader {
     // False when one does not open or its whole sectors are not those planned: `FailedFile()`
     // names it and `LastError()` says why (0 for another size).
     bool Open(const DiscPlan& plan, bool fromBackups);
+    // Opens `path` as the next file of the stream, holding `sectors` whole sectors (as many as
+    // it has when negative). False as for Open.
+    bool Add(const char* path, int64_t sectors);
+    // The whole sectors of the stream, in bytes.
+    int64_t Bytes() const { return firstByte_[count_]; }
 
     // Reads up to `size` bytes of the stream from `offset` on; returns the number read (fewer
     // only at the end of the stream), or -1 on a failure.
@@ -39,7 +44,7 @@ class DiscReader {
     int32_t FileOf(int64_t offset) const;
 
     File files_[MAX_DISC_FILES];
-    int64_t firstByte_[MAX_DISC_FILES + 1];
+    int64_t firstByte_[MAX_DISC_FILES + 1] = {0};
     int64_t sizes_[MAX_DISC_FILES];
     int32_t count_ = 0;
     int32_t failedFile_ = -1;

@@ -261,7 +261,7 @@ void ChecksumScan::PlanWindows() {
 }
 
 ScanResult ChecksumScan::Run(const JobLayout& job, int32_t maxShift, bool withHashes) {
-    imagePath_ = job.report.imagePath;
+    image_ = {job.report.imagePath, job.layout.files};
     reach_ = std::max(0, maxShift);
     sums_.clear();
     ScanResult placed = PlaceTracks(job);
@@ -311,7 +311,7 @@ ScanResult ChecksumScan::ReadAudio(bool withHashes) {
     };
 
     ScanResult read = ReadImageBytes(
-        imagePath_, first * SAMPLE_SIZE, end * SAMPLE_SIZE,
+        image_, first * SAMPLE_SIZE, end * SAMPLE_SIZE,
         [&](const uint8_t* bytes, int64_t position, int32_t size) {
             const int64_t base = position / SAMPLE_SIZE;
             const int64_t count = size / SAMPLE_SIZE;
@@ -437,7 +437,7 @@ ScanResult ChecksumScan::V2(size_t track, const std::vector<int32_t>& offsets,
         return {};
     }
     ScanResult read = ReadImageBytes(
-        imagePath_, from * SAMPLE_SIZE, to * SAMPLE_SIZE,
+        image_, from * SAMPLE_SIZE, to * SAMPLE_SIZE,
         [&](const uint8_t* bytes, int64_t position, int32_t size) {
             const int64_t base = position / SAMPLE_SIZE;
             for (size_t o = 0; o < offsets.size(); ++o) {

@@ -129,7 +129,7 @@ class ChecksumScan {
     uint32_t WeightedRange(const ChecksumTrack& track, int64_t from, int64_t to,
                            int64_t base) const;
 
-    std::string imagePath_;
+    ImageSource image_;
     int64_t reach_ = 0;  // samples
     std::vector<ChecksumTrack> tracks_;
     std::vector<SectorRange> regions_;  // samples

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "disc_reader.h"
 #include "file.h"
 #include "sector.h"
 
@@ -36,11 +37,37 @@ uint32_t Crc(uint32_t crc, const uint8_t* bytes, int64_t size) {
 
 }  // namespace
 
-ScanResult ReadImageBytes(const std::string& imagePath, int64_t first, int64_t end,
+namespace {
+
+// Opens the image's files as one stream. A file of another size than planned has changed since:
+// it reads as cut short.
+ScanResult OpenImage(const ImageSource& source, DiscReader& image) {
+    bool opened = source.files.empty() ? image.Add(source.path.c_str(), -1) : true;
+    for (const ImageFile& file : source.files) {
+        opened = opened && image.Add(file.path.c_str(), file.sectors);
+    }
+    if (opened) {
+        return {};
+    }
+    return {image.LastError() != 0 ? ScanStatus::CannotOpen : ScanStatus::ReadFailed,
+            image.LastError(), 0};
+}
+
+}  // namespace
+
+ScanResult MeasureImage(const ImageSource& source, int64_t* sectors) {
+    DiscReader image;
+    ScanResult opened = OpenImage(source, image);
+    *sectors = image.Bytes() / SECTOR_SIZE;
+    return opened;
+}
+
+ScanResult ReadImageBytes(const ImageSource& source, int64_t first, int64_t end,
                           const ChunkReader& take) {
-    File image;
-    if (!image.OpenForReading(imagePath.c_str())) {
-        return {ScanStatus::CannotOpen, image.LastError(), 0};
+    DiscReader image;
+    ScanResult opened = OpenImage(source, image);
+    if (opened.status != ScanStatus::Done) {
+        return opened;
     }
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(kChunkBytes, end - first)));
     for (int64_t position = first; position < end;) {
@@ -58,22 +85,19 @@ ScanResult ReadImageBytes(const std::string& imagePath, int64_t first, int64_t e
 
 ScanResult ImageScan::Run(const std::string& imagePath, const ImageLayout& layout, int32_t maxShift,
                           bool withMd5) {
-    imagePath_ = imagePath;
+    image_ = {imagePath, layout.files};
     reach_ = kStep * std::max(0, maxShift);
     tracks_.clear();
     regions_.clear();
     windows_.clear();
     lengthOperators_.clear();
 
-    File image;
-    if (!image.OpenForReading(imagePath.c_str())) {
-        return {ScanStatus::CannotOpen, image.LastError(), 0};
+    int64_t sectors = 0;
+    ScanResult opened = MeasureImage(image_, &sectors);
+    if (opened.status != ScanStatus::Done) {
+        return opened;
     }
-    int64_t size = image.Size();
-    if (size < 0) {
-        return {ScanStatus::ReadFailed, image.LastError(), 0};
-    }
-    ScanResult checked = CheckLayout(layout, size / SECTOR_SIZE);
+    ScanResult checked = CheckLayout(layout, sectors);
     if (checked.status != ScanStatus::Done) {
         return checked;
     }
@@ -187,7 +211,7 @@ ScanResult ImageScan::ReadImage(bool withMd5) {
     size_t window = 0;
     size_t track = 0;
     ScanResult read = ReadImageBytes(
-        imagePath_, 0, imageBytes_, [&](const uint8_t* bytes, int64_t position, int32_t size) {
+        image_, 0, imageBytes_, [&](const uint8_t* bytes, int64_t position, int32_t size) {
             // Each track's digests, over the part of the chunk that it covers.
             for (int64_t at = position; at < position + size && track < tracks_.size();) {
                 ImageTrack& current = tracks_[track];
@@ -310,7 +334,7 @@ ScanResult ImageScan::HashShifted(size_t track, int32_t shift, TrackHashes& hash
     const std::vector<uint8_t> zeros(static_cast<size_t>(reach_ + kStep), 0);
     add(zeros.data(), source.silenceBefore);
     ScanResult read =
-        ReadImageBytes(imagePath_, source.from, source.to,
+        ReadImageBytes(image_, source.from, source.to,
                        [&](const uint8_t* bytes, int64_t, int32_t size) { add(bytes, size); });
     if (read.status != ScanStatus::Done) {
         read.track = tracks_[track].number;

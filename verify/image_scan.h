@@ -28,10 +28,18 @@ struct SectorRange {
     int64_t end;
 };
 
-// The tracks in image order and the runs of audio sectors that the shift job moves.
+// One file of an image held in several, one after the other.
+struct ImageFile {
+    std::string path;
+    int64_t sectors;
+};
+
+// The tracks in image order and the runs of audio sectors that the shift job moves, and the files
+// that hold the image (none: the one file that the readers are given).
 struct ImageLayout {
     std::vector<TrackStart> tracks;
     std::vector<SectorRange> audioRegions;
+    std::vector<ImageFile> files = {};
 };
 
 // A track file as DAT files cut the image: from its track's first index to the next track's,
@@ -66,11 +74,19 @@ struct ScanResult {
 // Receives image bytes [position, position + size) in order.
 using ChunkReader = std::function<void(const uint8_t* bytes, int64_t position, int32_t size)>;
 
-// Reads bytes [first, end) of the image at `imagePath` in chunks, each passed to `take`: the one
-// place where the image commands read image bytes. Fails when the image cannot be opened or
-// read, or holds fewer bytes.
-ScanResult ReadImageBytes(const std::string& imagePath, int64_t first, int64_t end,
+// Where an image's bytes are: the one file at `path`, or `files` one after the other.
+struct ImageSource {
+    std::string path;
+    std::vector<ImageFile> files;
+};
+
+// Reads bytes [first, end) of the image in chunks, each passed to `take`: the one place where the
+// image commands read image bytes, across the files of a set through the core's stream of them.
+// Fails when the image cannot be opened or read, or holds fewer bytes.
+ScanResult ReadImageBytes(const ImageSource& image, int64_t first, int64_t end,
                           const ChunkReader& take);
+// The whole sectors of the image, or the failure to open it.
+ScanResult MeasureImage(const ImageSource& image, int64_t* sectors);
 
 // Silence that a shift writes into a track, in bytes: at its start (when the audio moves toward
 // the end) or at its end (when it moves toward the start).
@@ -119,7 +135,7 @@ class ImageScan {
     uint32_t LengthOperator(size_t track, int64_t length) const;
     Source SourceOf(size_t track, int32_t shift) const;
 
-    std::string imagePath_;
+    ImageSource image_;
     int64_t imageBytes_ = 0;
     int64_t reach_ = 0;  // bytes that the largest shift moves
     std::vector<ImageTrack> tracks_;

@@ -33,6 +33,11 @@ JobLayout ReadJobLayout(const char* controlPath) {
     result.imageSectors = plan.imageSectors;
     // A single-session control file without a table of contents: the image ends at the lead-out.
     result.leadOut = plan.tracks.leadOut != NOT_GIVEN ? plan.tracks.leadOut : plan.imageSectors;
+    if (plan.sheet == SheetKind::CueSheet) {
+        for (int32_t f = 0; f < plan.fileCount; ++f) {
+            result.layout.files.push_back({plan.files[f].path, plan.files[f].sectors});
+        }
+    }
     // The regions exactly as the rewriter meets them, so that the shifts searched are the ones the
     // job would make.
     AudioRegion regions[MAX_AUDIO_REGIONS];

@@ -16,7 +16,7 @@ constexpr int64_t kReach = MAX_BYTE_SHIFT;  // bytes that the largest shift move
 constexpr int64_t kSamplesPerSector = SECTOR_SIZE / SAMPLE_SIZE;
 const uint8_t kSync[12] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
 
-ScanResult ReadBytes(const std::string& path, int64_t first, int64_t end,
+ScanResult ReadBytes(const ImageSource& path, int64_t first, int64_t end,
                      std::vector<uint8_t>& bytes) {
     bytes.clear();
     return ReadImageBytes(path, first, end, [&](const uint8_t* chunk, int64_t, int32_t size) {
@@ -51,7 +51,7 @@ int64_t ImageSectorOf(const JobLayout& job, int64_t address) {
 
 // The longest run of whole samples that ends the scrambled data sectors before `region` and
 // begins its audio.
-ScanResult FindTail(const std::string& path, const SectorRange& region, int32_t track,
+ScanResult FindTail(const ImageSource& path, const SectorRange& region, int32_t track,
                     OffsetEvidence& evidence) {
     const int64_t sectors = std::min<int64_t>(region.first, kReach / SECTOR_SIZE + 1);
     std::vector<uint8_t> data;
@@ -95,7 +95,8 @@ ScanResult FindSyncs(const JobLayout& job, const SectorRange& region, OffsetEvid
         if (window.first >= window.second) {
             continue;
         }
-        ScanResult read = ReadBytes(job.report.imagePath, window.first, window.second, bytes);
+        ScanResult read =
+            ReadBytes({job.report.imagePath, job.layout.files}, window.first, window.second, bytes);
         if (read.status != ScanStatus::Done) {
             return read;
         }
@@ -123,7 +124,7 @@ ScanResult FindSyncs(const JobLayout& job, const SectorRange& region, OffsetEvid
 
 // Narrows `silent` (by shift) to the shifts that leave samples [first, end) of the region
 // silent: sample j after a shift s holds sample j - s before it.
-ScanResult KeepSilentShifts(const std::string& path, const SectorRange& region, int64_t first,
+ScanResult KeepSilentShifts(const ImageSource& path, const SectorRange& region, int64_t first,
                             int64_t end, std::vector<bool>& silent) {
     const int64_t reach = MAX_SHIFT;
     const int64_t regionFirst = region.first * kSamplesPerSector;
@@ -174,7 +175,7 @@ const uint8_t* ScramblerTable() {
 
 ScanResult DetectOffsets(const JobLayout& job, OffsetEvidence& evidence) {
     evidence = OffsetEvidence();
-    const std::string path = job.report.imagePath;
+    const ImageSource path = {job.report.imagePath, job.layout.files};
     std::vector<bool> silent(MAX_SHIFT - MIN_SHIFT + 1, true);
     for (const SectorRange& range : job.layout.audioRegions) {
         const SectorRange region = {range.first, std::min(range.end, job.imageSectors)};

@@ -1,6 +1,7 @@
 // The real command-line tool killed (SIGKILL) at random moments of a long job, many times: after
-// each kill the original must be whole under the image name or under the backup name, and a
-// second run must refuse to touch a backup that a killed run left.
+// each kill every original must be whole under its own name or under its backup name, and a
+// second run must refuse to touch a backup that a killed run left. Over a CloneCD image and over
+// a BIN/CUE split set, whose files the job renames all before it writes any.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <random>
 
+#include "cue_set.h"
 #include "fault_support.h"
 
 namespace {
@@ -23,7 +25,53 @@ using fault::Folder;
 
 constexpr int kRounds = 50;
 
-pid_t StartCli(const Folder& folder) {
+// The files that a job rewrites, by name, with their backups, originals and expected contents;
+// every other name of the folder stays as it is.
+struct KillCase {
+    std::string control;
+    std::vector<std::string> names;
+    std::vector<std::string> backups;
+    std::vector<Bytes> originals;
+    std::vector<Bytes> expected;
+};
+
+// About 24 MB: data, audio, data, audio, and a partial sector.
+KillCase CloneCdCase(const Folder& folder) {
+    Disc disc =
+        fault::MakeDisc({{false, 1500}, {true, 4000}, {false, 700}, {true, 4000}}, 41, 1234);
+    fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
+    return {"disc.ccd", {"disc.img"}, {"disc.old"}, {disc.image}, {fault::Expected(disc, -30)}};
+}
+
+// As much as a split set: a data track and eight audio tracks, around a second data track.
+KillCase SplitSetCase(const Folder& folder) {
+    using testing_support::CueTrack;
+    std::vector<CueTrack> tracks = {{false, 1500}};
+    for (int i = 0; i < 8; ++i) {
+        tracks.push_back(i == 4 ? CueTrack{false, 700} : CueTrack{true, 1000, i == 0 ? 0 : 150});
+    }
+    testing_support::CueSet set = testing_support::PlaceCueSet(
+        folder.path(), "disc", tracks, testing_support::CueLayout::Split, 41);
+    const Bytes shifted = testing_support::ExpectedStream(set, -30);
+    KillCase c{"disc.cue", {}, {}, {}, {}};
+    for (size_t f = 0; f < set.files.size(); ++f) {
+        if (f == 0 || f == 5) {
+            continue;  // the data tracks' files: never renamed
+        }
+        c.names.push_back(set.files[f]);
+        c.backups.push_back(set.files[f].substr(0, set.files[f].size() - 4) + ".old");
+        c.originals.push_back(testing_support::FileBytes(set, set.stream, f));
+        c.expected.push_back(testing_support::FileBytes(set, shifted, f));
+    }
+    return c;
+}
+
+// True when file `i` of the case holds `bytes` under its name.
+bool NameHolds(const Folder& folder, const KillCase& c, size_t i, const Bytes& bytes) {
+    return fault::Holds(folder / c.names[i], bytes);
+}
+
+pid_t StartCli(const Folder& folder, const std::string& control) {
     pid_t child = fork();
     if (child == 0) {
         int devNull = open("/dev/null", O_RDWR);
@@ -33,7 +81,7 @@ pid_t StartCli(const Folder& folder) {
         if (chdir(folder.path().c_str()) != 0) {
             _exit(127);
         }
-        execl(KESTRAN_CLI, KESTRAN_CLI, "-q", "disc.ccd", static_cast<char*>(nullptr));
+        execl(KESTRAN_CLI, KESTRAN_CLI, "-q", control.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     return child;
@@ -54,8 +102,8 @@ int64_t MicrosSince(Clock::time_point start) {
 
 // Waits until the backup appears or the child ends; true when the backup was seen while the
 // child still ran, false when the child ended (and was reaped) before the backup was seen.
-bool AwaitBackup(const Folder& folder, pid_t child, int* status) {
-    const std::string backup = folder / "disc.old";
+bool AwaitBackup(const Folder& folder, const KillCase& c, pid_t child, int* status) {
+    const std::string backup = folder / c.backups[0];
     while (!fault::Exists(backup)) {
         if (waitpid(child, status, WNOHANG) == child) {
             return false;
@@ -64,21 +112,26 @@ bool AwaitBackup(const Folder& folder, pid_t child, int* status) {
     return true;
 }
 
-// Puts the original back under the image name for the next round.
-void Reset(const Folder& folder) {
-    if (fault::Exists(folder / "disc.old")) {
-        unlink((folder / "disc.img").c_str());
-        rename((folder / "disc.old").c_str(), (folder / "disc.img").c_str());
+// Puts the originals back under their names for the next round.
+void Reset(const Folder& folder, const KillCase& c) {
+    for (size_t i = 0; i < c.names.size(); ++i) {
+        if (fault::Exists(folder / c.backups[i])) {
+            unlink((folder / c.names[i]).c_str());
+            rename((folder / c.backups[i]).c_str(), (folder / c.names[i]).c_str());
+        }
     }
 }
 
-TEST(KilledProcess, TheOriginalSurvivesEveryKill) {
-    Folder folder;
-    // About 24 MB: data, audio, data, audio, and a partial sector.
-    Disc disc =
-        fault::MakeDisc({{false, 1500}, {true, 4000}, {false, 700}, {true, 4000}}, 41, 1234);
-    fault::WriteDisc(disc, folder / "disc.ccd", folder / "disc.img");
-    const Bytes expected = fault::Expected(disc, -30);
+void KillAtRandom(const Folder& folder, const KillCase& c) {
+    const std::vector<std::string> names = folder.Names();
+    auto everyName = [&](const std::vector<Bytes>& bytes, bool backups) {
+        for (size_t i = 0; i < c.names.size(); ++i) {
+            if (!fault::Holds(folder / (backups ? c.backups[i] : c.names[i]), bytes[i])) {
+                return false;
+            }
+        }
+        return true;
+    };
 
     // Three timed runs to the end: how long the tool takes to reach the rename, and the rewrite
     // after it; and what a finished job must leave. A run that ends before the backup is seen
@@ -89,18 +142,18 @@ TEST(KilledProcess, TheOriginalSurvivesEveryKill) {
     for (int run = 0; timed < 3; ++run) {
         ASSERT_LT(run, 20) << "only " << timed << " of 20 runs could be timed";
         auto start = Clock::now();
-        pid_t child = StartCli(folder);
+        pid_t child = StartCli(folder, c.control);
         int status = 0;
-        if (AwaitBackup(folder, child, &status)) {
+        if (AwaitBackup(folder, c, child, &status)) {
             startMicros[timed] = MicrosSince(start);
             auto renamed = Clock::now();
             waitpid(child, &status, 0);
             rewriteMicros[timed++] = MicrosSince(renamed);
         }
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        ASSERT_TRUE(fault::Holds(folder / "disc.img", expected));
-        ASSERT_TRUE(fault::Holds(folder / "disc.old", disc.image));
-        Reset(folder);
+        ASSERT_TRUE(everyName(c.expected, false));
+        ASSERT_TRUE(everyName(c.originals, true));
+        Reset(folder, c);
     }
     std::sort(startMicros, startMicros + 3);
     std::sort(rewriteMicros, rewriteMicros + 3);
@@ -118,14 +171,14 @@ TEST(KilledProcess, TheOriginalSurvivesEveryKill) {
     for (int round = 0; round < kRounds || (duringRewrite < kRounds / 4 && round < 3 * kRounds);
          ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        pid_t child = StartCli(folder);
+        pid_t child = StartCli(folder, c.control);
         ASSERT_GT(child, 0);
         int status = 0;
         bool running = true;
         if (round % 2 == 0 && round < kRounds) {
             SleepMicroseconds(fromStart(random));
         } else {
-            running = AwaitBackup(folder, child, &status);
+            running = AwaitBackup(folder, c, child, &status);
             SleepMicroseconds(fromRename(random));
         }
         if (running) {
@@ -133,57 +186,87 @@ TEST(KilledProcess, TheOriginalSurvivesEveryKill) {
             waitpid(child, &status, 0);
         }
 
-        const bool imageIsOriginal = fault::Holds(folder / "disc.img", disc.image);
-        ASSERT_TRUE(imageIsOriginal || fault::Holds(folder / "disc.old", disc.image))
-            << "the original is under neither name";
+        bool anyBackup = false;
+        bool anyShort = false;
+        for (size_t i = 0; i < c.names.size(); ++i) {
+            ASSERT_TRUE(NameHolds(folder, c, i, c.originals[i]) ||
+                        fault::Holds(folder / c.backups[i], c.originals[i]))
+                << "the original of " << c.names[i] << " is under neither name";
+            struct stat info = {};
+            anyBackup = anyBackup || fault::Exists(folder / c.backups[i]);
+            anyShort = anyShort ||
+                       (fault::Exists(folder / c.backups[i]) &&
+                        (stat((folder / c.names[i]).c_str(), &info) != 0 ||
+                         info.st_size / 2352 < static_cast<int64_t>(c.originals[i].size() / 2352)));
+        }
         for (const std::string& name : folder.Names()) {
-            EXPECT_TRUE(name == "disc.ccd" || name == "disc.img" || name == "disc.old") << name;
+            bool known = std::find(names.begin(), names.end(), name) != names.end() ||
+                         std::find(c.backups.begin(), c.backups.end(), name) != c.backups.end();
+            EXPECT_TRUE(known) << name;
         }
 
         if (WIFEXITED(status)) {
             ++finished;
             EXPECT_EQ(WEXITSTATUS(status), 0);
-            EXPECT_TRUE(fault::Holds(folder / "disc.img", expected));
-        } else if (!fault::Exists(folder / "disc.old")) {
+            EXPECT_TRUE(everyName(c.expected, false));
+        } else if (!anyBackup) {
             ++beforeRename;
-            EXPECT_TRUE(imageIsOriginal);
+            EXPECT_TRUE(everyName(c.originals, false));
         } else {
             ++duringRewrite;
-            // A backup left by a killed run is never overwritten by the next one, nor is the
-            // unfinished image touched.
-            struct stat before = {};
-            const bool imagePresent = stat((folder / "disc.img").c_str(), &before) == 0;
+            // A backup left by a killed run is never overwritten by the next one, nor is an
+            // unfinished file touched.
+            std::vector<struct stat> before(c.names.size());
+            std::vector<bool> present(c.names.size());
+            for (size_t i = 0; i < c.names.size(); ++i) {
+                present[i] = stat((folder / c.names[i]).c_str(), &before[i]) == 0;
+            }
             std::string said;
-            EXPECT_EQ(fault::RunCli({"-q", "disc.ccd"}, folder.path(), &said), 1);
-            EXPECT_TRUE(fault::Holds(folder / "disc.old", disc.image));
-            struct stat after = {};
-            EXPECT_EQ(stat((folder / "disc.img").c_str(), &after) == 0, imagePresent);
-            EXPECT_EQ(after.st_ino, before.st_ino);
-            EXPECT_EQ(after.st_size, before.st_size);
-            // Short of its last whole sector, the image is what a stopped job left: the refusal
-            // says so and the way back, which gives the original back under the image name.
-            if (!imagePresent || after.st_size / 2352 < disc.sectors) {
+            EXPECT_EQ(fault::RunCli({"-q", c.control}, folder.path(), &said), 1);
+            for (size_t i = 0; i < c.names.size(); ++i) {
+                EXPECT_TRUE(!fault::Exists(folder / c.backups[i]) ||
+                            fault::Holds(folder / c.backups[i], c.originals[i]));
+                struct stat after = {};
+                EXPECT_EQ(stat((folder / c.names[i]).c_str(), &after) == 0, present[i]);
+                EXPECT_EQ(after.st_ino, present[i] ? before[i].st_ino : 0);
+                EXPECT_EQ(after.st_size, present[i] ? before[i].st_size : 0);
+            }
+            // A file short of its last whole sector is what a stopped job left: the refusal
+            // says so and the way back, which gives every original back under its name.
+            if (anyShort) {
                 EXPECT_NE(said.find("a previous job did not finish: "), std::string::npos) << said;
-                EXPECT_NE(said.find("; put it back with kestran --undo disc.ccd\n"),
+                EXPECT_NE(said.find("; put it back with kestran --undo " + c.control + "\n"),
                           std::string::npos)
                     << said;
-                EXPECT_EQ(fault::RunCli({"-q", "--undo", "disc.ccd"}, folder.path()), 0);
-                EXPECT_TRUE(fault::Holds(folder / "disc.img", disc.image));
-                EXPECT_FALSE(fault::Exists(folder / "disc.old"));
+                EXPECT_EQ(fault::RunCli({"-q", "--undo", c.control}, folder.path()), 0);
+                EXPECT_TRUE(everyName(c.originals, false));
+                for (const std::string& backup : c.backups) {
+                    EXPECT_FALSE(fault::Exists(folder / backup));
+                }
                 ++undone;
             }
         }
-        Reset(folder);
+        Reset(folder, c);
     }
     printf(
         "kills: %d (before the rename %d, during the rewrite %d, undone %d), runs that finished "
-        "first %d; %lld sectors, %lld us to the rename, %lld us of rewrite\n",
+        "first %d; %lld files, %lld us to the rename, %lld us of rewrite\n",
         beforeRename + duringRewrite, beforeRename, duringRewrite, undone, finished,
-        static_cast<long long>(disc.sectors), static_cast<long long>(startMicros[1]),
+        static_cast<long long>(names.size()), static_cast<long long>(startMicros[1]),
         static_cast<long long>(rewriteMicros[1]));
-    RecordProperty("kills_during_rewrite", duringRewrite);
+    ::testing::Test::RecordProperty("kills_during_rewrite", duringRewrite);
     // Most kills must land inside the rewrite, or the test proves little.
     EXPECT_GE(duringRewrite, kRounds / 4);
+}
+
+TEST(KilledProcess, TheOriginalSurvivesEveryKill) {
+    Folder folder;
+    KillAtRandom(folder, CloneCdCase(folder));
+}
+
+TEST(KilledProcess, EveryOriginalOfASplitSetSurvivesEveryKill) {
+    Folder folder;
+    KillAtRandom(folder, SplitSetCase(folder));
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ _kestran() {
             -r --recursive --json -q --quiet -h --help --version --' -- "$cur"))
         return
     fi
-    # Control files in any case, and folders to find them in (or to walk, with -r).
+    # Control files and cue sheets in any case, and folders to find them in (or to walk, with -r).
     local IFS=$'\n'
     compopt -o filenames 2>/dev/null
     COMPREPLY=($(compgen -f -X '!*.[cC][cC][dD]' -- "$cur") $(compgen -f -X '!*.[cC][uU][eE]' -- "$cur")

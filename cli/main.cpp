@@ -1,4 +1,4 @@
-// kestran: shifts the audio of CloneCD-layout images from the command line.
+// kestran: shifts the audio of CloneCD-layout images and BIN/CUE sets from the command line.
 #include <errno.h>
 #include <signal.h>
 #include <stdarg.h>
@@ -33,18 +33,19 @@ void RequestCancel(int exitStatus) {
 }
 
 const char kUsage[] =
-    "Usage: kestran [-o N | --drive-offset N] [-n] [-q] [-r] [--json] [--] FILE.ccd...\n"
-    "       kestran --undo [-n] [-q] [-r] [--json] [--] FILE.ccd...\n"
-    "       kestran --dat FILE.dat [-n] [-q] [-r] [--json] [--] FILE.ccd...\n"
-    "       kestran --hash [-r] [--json] [--] FILE.ccd...\n"
-    "       kestran --accuraterip dBAR-....bin [-n] [-q] [-r] [--json] [--] FILE.ccd...\n"
-    "       kestran --checksums | --detect [-r] [--json] [--] FILE.ccd...\n"
+    "Usage: kestran [-o N | --drive-offset N] [-n] [-q] [-r] [--json] [--] FILE.ccd|.cue...\n"
+    "       kestran --undo [-n] [-q] [-r] [--json] [--] FILE.ccd|.cue...\n"
+    "       kestran --dat FILE.dat [-n] [-q] [-r] [--json] [--] FILE.ccd|.cue...\n"
+    "       kestran --hash [-r] [--json] [--] FILE.ccd|.cue...\n"
+    "       kestran --accuraterip dBAR-....bin [-n] [-q] [-r] [--json] [--] FILE.ccd|.cue...\n"
+    "       kestran --checksums | --detect [-r] [--json] [--] FILE.ccd|.cue...\n"
     "       kestran --help | --version\n"
     "\n"
-    "Moves the audio of each CloneCD-layout image (FILE.img beside FILE.ccd) by a\n"
-    "number of samples. Data sectors are copied unchanged. The original image is\n"
-    "kept as FILE.old; a job is refused when FILE.old already exists or the control\n"
-    "file lists no audio track.\n"
+    "Moves the audio of each CloneCD-layout image (FILE.img beside FILE.ccd) or\n"
+    "BIN/CUE set (the files that FILE.cue names) by a number of samples. Data\n"
+    "sectors are copied unchanged. The original image is kept as FILE.old, each\n"
+    "rewritten file of a set as NAME.old; a job is refused when a backup already\n"
+    "exists or the sheet lists no audio track.\n"
     "\n"
     "  -o, --offset N        shift by N samples (4 bytes each), -2348 to 2348;\n"
     "                        default -30. Negative moves the audio toward the start\n"
@@ -52,7 +53,7 @@ const char kUsage[] =
     "      --drive-offset N  the drive's read offset as offset lists and rippers\n"
     "                        give it: +N drops the first N samples; shifts by -N\n"
     "  -n, --dry-run         say what would be done, touch nothing\n"
-    "      --undo            put FILE.old back as FILE.img\n"
+    "      --undo            put FILE.old back as FILE.img (each NAME.old of a set)\n"
     "      --dat FILE.dat    find the shift that makes each image match its entry in\n"
     "                        the DAT file (Logiqx XML), apply it and check the result;\n"
     "                        with -n only report\n"

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cue_set.h"
 #include "hash_check.h"
 #include "image_model.h"
 #include "program_run.h"
@@ -411,6 +412,34 @@ TEST(DatCommandTest, HashPrintsEntriesThatMatchBack) {
     EXPECT_EQ(0, checked.status) << checked.out << checked.err;
     EXPECT_NE(std::string::npos, checked.out.find("already matches Tom & \"Jerry\" <1>"))
         << checked.out;
+}
+
+// Whichever files hold a BIN/CUE set, --hash gives the track files of a split set, and --dat
+// finds the set matching its own entry.
+TEST(DatCommandTest, HashesEveryLayoutOfASetAsItsSplitFiles) {
+    using testing_support::CueLayout;
+    const std::vector<testing_support::CueTrack> tracks = {
+        {false, 40}, {true, 20}, {true, 25, 5}, {false, 10, 0, 2}};
+    for (CueLayout layout : {CueLayout::Split, CueLayout::SingleFile, CueLayout::GapsAppended}) {
+        ScratchDir dir;
+        testing_support::CueSet set =
+            testing_support::PlaceCueSet(dir.path(), "disc", tracks, layout, 3);
+        Outcome hashed = Kestran({"--hash", dir / "disc.cue"});
+        ASSERT_EQ(0, hashed.status) << hashed.err;
+        int64_t first = 0;
+        for (size_t t = 0; t < tracks.size(); ++t) {
+            const int64_t end = first + tracks[t].sectors * kSector;
+            std::string rom =
+                hash_check::RomLine("disc (Track 0" + std::to_string(t + 1) + ").bin", end - first,
+                                    hash_check::HashesOf(set.stream, first, end));
+            EXPECT_NE(std::string::npos, hashed.out.find(rom)) << rom << "\n" << hashed.out;
+            first = end;
+        }
+        testing_support::WriteText(dir / "mine.dat", hashed.out);
+        Outcome checked = Kestran({"--dat", dir / "mine.dat", dir / "disc.cue"});
+        EXPECT_EQ(0, checked.status) << checked.out << checked.err;
+        EXPECT_NE(std::string::npos, checked.out.find("already matches disc")) << checked.out;
+    }
 }
 
 TEST(DatCommandTest, RefusesBadDatsBackupsAndUsage) {

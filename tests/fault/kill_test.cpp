@@ -66,11 +66,6 @@ KillCase SplitSetCase(const Folder& folder) {
     return c;
 }
 
-// True when file `i` of the case holds `bytes` under its name.
-bool NameHolds(const Folder& folder, const KillCase& c, size_t i, const Bytes& bytes) {
-    return fault::Holds(folder / c.names[i], bytes);
-}
-
 pid_t StartCli(const Folder& folder, const std::string& control) {
     pid_t child = fork();
     if (child == 0) {
@@ -188,16 +183,19 @@ void KillAtRandom(const Folder& folder, const KillCase& c) {
 
         bool anyBackup = false;
         bool anyShort = false;
+        std::vector<struct stat> before(c.names.size());
+        std::vector<bool> present(c.names.size());
         for (size_t i = 0; i < c.names.size(); ++i) {
-            ASSERT_TRUE(NameHolds(folder, c, i, c.originals[i]) ||
+            ASSERT_TRUE(fault::Holds(folder / c.names[i], c.originals[i]) ||
                         fault::Holds(folder / c.backups[i], c.originals[i]))
                 << "the original of " << c.names[i] << " is under neither name";
-            struct stat info = {};
-            anyBackup = anyBackup || fault::Exists(folder / c.backups[i]);
-            anyShort = anyShort ||
-                       (fault::Exists(folder / c.backups[i]) &&
-                        (stat((folder / c.names[i]).c_str(), &info) != 0 ||
-                         info.st_size / 2352 < static_cast<int64_t>(c.originals[i].size() / 2352)));
+            present[i] = stat((folder / c.names[i]).c_str(), &before[i]) == 0;
+            const bool backup = fault::Exists(folder / c.backups[i]);
+            anyBackup = anyBackup || backup;
+            anyShort =
+                anyShort ||
+                (backup && (!present[i] || before[i].st_size / 2352 <
+                                               static_cast<int64_t>(c.originals[i].size() / 2352)));
         }
         for (const std::string& name : folder.Names()) {
             bool known = std::find(names.begin(), names.end(), name) != names.end() ||
@@ -216,11 +214,6 @@ void KillAtRandom(const Folder& folder, const KillCase& c) {
             ++duringRewrite;
             // A backup left by a killed run is never overwritten by the next one, nor is an
             // unfinished file touched.
-            std::vector<struct stat> before(c.names.size());
-            std::vector<bool> present(c.names.size());
-            for (size_t i = 0; i < c.names.size(); ++i) {
-                present[i] = stat((folder / c.names[i]).c_str(), &before[i]) == 0;
-            }
             std::string said;
             EXPECT_EQ(fault::RunCli({"-q", c.control}, folder.path(), &said), 1);
             for (size_t i = 0; i < c.names.size(); ++i) {

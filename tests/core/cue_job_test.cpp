@@ -115,52 +115,33 @@ TEST(CueSetJob, EveryFileIsTheModelsShiftOfTheStreamCutAtItsPlaces) {
 TEST(CueSetJob, RefusalsLeaveEveryFileAsItWas) {
     struct Refusal {
         const char* name;
-        void (*spoil)(const ScratchDir& dir);
+        std::string file;  // written with `text`, or removed without
+        const char* text;
         ShiftResult result;
     };
     const Refusal kRefusals[] = {
-        {"a backup name taken",
-         [](const ScratchDir& dir) {
-             testing_support::WriteText(dir / "disc (Track 04).old", "x");
-         },
-         ShiftResult::BackupExists},
-        {"two files sharing one backup name",
-         [](const ScratchDir& dir) {
-             rename((dir / "disc (Track 03).bin").c_str(), (dir / "disc (Track 02).raw").c_str());
-             testing_support::WriteText(
-                 dir / "disc.cue",
-                 "FILE \"disc (Track 01).bin\" BINARY\n TRACK 01 MODE1/2352\n  INDEX 01 00:00:00\n"
-                 "FILE \"disc (Track 02).bin\" BINARY\n TRACK 02 AUDIO\n  INDEX 01 00:00:00\n"
-                 "FILE \"disc (Track 02).raw\" BINARY\n TRACK 03 AUDIO\n  INDEX 01 00:00:00\n");
-         },
+        {"a backup name taken", "disc (Track 04).old", "x", ShiftResult::BackupExists},
+        {"one file named twice: two originals for one backup name", "disc.cue",
+         "FILE \"disc (Track 02).bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"
+         "FILE \"disc (Track 02).bin\" BINARY\n TRACK 02 AUDIO\n  INDEX 01 00:00:00\n",
          ShiftResult::BackupNamesShared},
-        {"a file missing",
-         [](const ScratchDir& dir) { unlink((dir / "disc (Track 03).bin").c_str()); },
-         ShiftResult::ImageMissing},
-        {"a file of part of a sector",
-         [](const ScratchDir& dir) {
-             truncate((dir / "disc (Track 02).bin").c_str(), 100 * 2352 + 1);
-         },
-         ShiftResult::SheetUnplaceable},
-        {"a sheet without tracks",
-         [](const ScratchDir& dir) {
-             testing_support::WriteText(dir / "disc.cue", "FILE \"disc (Track 01).bin\" BINARY\n");
-         },
+        {"a file missing", "disc (Track 03).bin", nullptr, ShiftResult::ImageMissing},
+        {"a file of part of a sector", "disc (Track 02).bin", "x", ShiftResult::SheetUnplaceable},
+        {"a sheet without tracks", "disc.cue", "FILE \"disc (Track 01).bin\" BINARY\n",
          ShiftResult::SheetInvalid},
-        {"an unstored gap shorter than the shift",
-         [](const ScratchDir& dir) {
-             testing_support::WriteText(
-                 dir / "disc.cue",
-                 "FILE \"disc (Track 02).bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"
-                 "FILE \"disc (Track 03).bin\" BINARY\n TRACK 02 AUDIO\n  PREGAP 00:00:01\n"
-                 "  INDEX 01 00:00:00\n");
-         },
+        {"an unstored gap shorter than the shift", "disc.cue",
+         "FILE \"disc (Track 02).bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"
+         " TRACK 02 AUDIO\n  PREGAP 00:00:01\n  INDEX 01 00:00:50\n",
          ShiftResult::GapTooShort},
     };
     for (const Refusal& r : kRefusals) {
         ScratchDir dir;
         testing_support::PlaceCueSet(dir.path(), "disc", kMixed, CueLayout::Split, 5);
-        r.spoil(dir);
+        if (r.text != nullptr) {
+            testing_support::WriteText(dir / r.file, r.text);
+        } else {
+            unlink((dir / r.file).c_str());
+        }
         auto before = Snapshot(dir);
         FakeHost host("-1000");
         EXPECT_EQ(r.result, RunShiftJob(host, (dir / "disc.cue").c_str())) << r.name;

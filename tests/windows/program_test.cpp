@@ -1,5 +1,6 @@
 // Starts kestran.exe with literal command lines, as a shell or a shortcut would, and judges what
 // it leaves on disk and how it ends.
+#include <stdio.h>
 #include <windows.h>
 
 #include <string>
@@ -124,6 +125,21 @@ TEST_F(ProgramRun, AMultiSessionDiscShiftsOnlyItsAudioAndOneThatDoesNotFitIsLeft
         fixture::MakeSessionDisc(folder_, "misfit", testing_support::CdExtra(), false, 9, 2352);
     EXPECT_EQ(RunKestran(" \"" + misfit.controlPath + "\""), 0);
     fixture::ExpectUntouched(misfit);
+}
+
+// A cue sheet naming the same image is shifted as its control file would be.
+TEST_F(ProgramRun, ACueSheetOnTheCommandLineIsShiftedAsItsControlFile) {
+    Disc disc = fixture::MakeDisc(folder_, "cue disc", 1500, 200, 1400, 12);
+    std::string cue = folder_ + "\\cue disc.cue";
+    FILE* sheet = fopen(cue.c_str(), "wb");
+    ASSERT_NE(sheet, nullptr);
+    fputs(
+        "FILE \"cue disc.img\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
+        "  TRACK 02 AUDIO\n    INDEX 01 00:02:50\n  TRACK 03 MODE1/2352\n    INDEX 01 00:18:50\n",
+        sheet);
+    fclose(sheet);
+    EXPECT_EQ(RunKestran(" \"" + cue + "\""), 0);
+    fixture::ExpectShifted(disc, -30);
 }
 
 TEST_F(ProgramRun, AnEmptyPairOfQuotesEndsTheProcess) {

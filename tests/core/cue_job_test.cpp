@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <tuple>
@@ -37,12 +38,10 @@ std::map<std::string, FileState> Snapshot(const ScratchDir& dir) {
 }
 
 bool HoldsAudio(const CueSet& set, size_t file) {
-    for (const auto& run : set.runs) {
-        if (run.first < set.fileSectors[file].second && set.fileSectors[file].first < run.second) {
-            return true;
-        }
-    }
-    return false;
+    const auto& sectors = set.fileSectors[file];
+    return std::any_of(set.runs.begin(), set.runs.end(), [&](const auto& run) {
+        return run.first < sectors.second && sectors.first < run.second;
+    });
 }
 
 struct SetCase {

@@ -53,25 +53,18 @@ CueSet PlaceCueSet(const std::string& folder, const std::string& stem,
             startFile(layout == CueLayout::SingleFile ? stem + ".bin" : name, first);
         }
         cue += "  TRACK " + std::string(number) + (track.audio ? " AUDIO\n" : " MODE1/2352\n");
-        if (track.pregap > 0) {
-            cue += "    PREGAP " + Msf(track.pregap) + "\n";
-        }
-        if (track.index0 > 0) {
-            cue += "    INDEX 00 " + Msf(first - fileFirst) + "\n";
-        }
+        cue += track.pregap > 0 ? "    PREGAP " + Msf(track.pregap) + "\n" : "";
+        cue += track.index0 > 0 ? "    INDEX 00 " + Msf(first - fileFirst) + "\n" : "";
         if (appended) {
             startFile(name, first + track.index0);
         }
         cue += "    INDEX 01 " + Msf(first + track.index0 - fileFirst) + "\n";
         // The run goes on from the track before only across audio of one session and no gap.
-        const CueTrack* before = t > 0 ? &tracks[t - 1] : nullptr;
-        if (track.audio) {
-            if (before != nullptr && before->audio && before->session == track.session &&
-                track.pregap == 0) {
-                set.runs.back().second += track.sectors;
-            } else {
-                set.runs.push_back({first, first + track.sectors});
-            }
+        if (track.audio && t > 0 && tracks[t - 1].audio && tracks[t - 1].session == track.session &&
+            track.pregap == 0) {
+            set.runs.back().second += track.sectors;
+        } else if (track.audio) {
+            set.runs.push_back({first, first + track.sectors});
         }
         first += track.sectors;
     }

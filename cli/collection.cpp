@@ -194,6 +194,8 @@ Verdict VerdictOfJob(ShiftResult result) {
         case ShiftResult::SessionLayoutMismatch:
         case ShiftResult::SessionLayoutInvalid:
         case ShiftResult::TrackPastImage:
+        case ShiftResult::SheetInvalid:
+        case ShiftResult::SheetUnplaceable:
             return Verdict::Damaged;
         case ShiftResult::RenameFailed:
         case ShiftResult::BackupNameLeft:

@@ -202,7 +202,14 @@ static ShiftResult PlanLayout(const char* controlPath, int64_t imageSectors, Job
     memset(&report, 0, sizeof(report));
     memset(plan, 0, sizeof(*plan));
     if (IsCueSheetPath(controlPath)) {
-        return PlanCueSet(controlPath, plan, report, nullptr, false);
+        // What an unfinished job left is not the set, whether it is shifted or read; a finished
+        // job's backups do not matter to reading it.
+        ShiftResult planned = PlanCueSet(controlPath, plan, report, nullptr, true);
+        if (planned != ShiftResult::BackupExists) {
+            return planned;
+        }
+        CopyString(report.imagePath, controlPath);
+        return End(report, ShiftResult::Done);
     }
 
     ShiftResult checked = NamePlan(controlPath, plan, report);

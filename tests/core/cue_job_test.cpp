@@ -148,4 +148,17 @@ TEST(CueSetJob, RefusalsLeaveEveryFileAsItWas) {
     }
 }
 
+// Undo checks every backup of the set before any goes back: one that no job leaves refuses all.
+TEST(CueSetJob, UndoRefusesASetWithOneBackupThatNoJobLeaves) {
+    ScratchDir dir;
+    testing_support::PlaceCueSet(dir.path(), "disc", kMixed, CueLayout::Split, 7);
+    FakeHost host("-30");
+    ASSERT_EQ(ShiftResult::Done, RunShiftJob(host, (dir / "disc.cue").c_str()));
+    testing_support::WriteText(dir / "disc (Track 04).old", "");
+    auto before = Snapshot(dir);
+    UndoReport undo;
+    EXPECT_EQ(UndoResult::BackupEmpty, UndoShiftJob((dir / "disc.cue").c_str(), &undo));
+    EXPECT_TRUE(before == Snapshot(dir));
+}
+
 }  // namespace

@@ -30,23 +30,39 @@ const VerdictName& NameOf(Verdict verdict) {
     return kVerdicts[static_cast<size_t>(verdict)];
 }
 
-bool IsControlFileName(const std::string& name) {
-    const char* extension = FindExtension(name.c_str());
-    return CompareNoCase(extension, ".ccd") == 0 || CompareNoCase(extension, ".cue") == 0;
+bool HasExtension(const std::string& name, const char* extension) {
+    return CompareNoCase(FindExtension(name.c_str()), extension) == 0;
 }
 
-// Adds the control files under `folder` to `found`, and each folder that cannot be read.
+// The name without its extension.
+std::string Stem(const std::string& name) {
+    return name.substr(0, static_cast<size_t>(FindExtension(name.c_str()) - name.c_str()));
+}
+
+// Adds the control files under `folder` to `found`, and each folder that cannot be read. A cue
+// sheet beside a control file of the same name, as imaging tools write one for other programs,
+// describes the same image: only the control file stands for it.
 void Walk(const std::string& folder, std::vector<ListedFile>& found) {
     std::vector<FolderEntry> entries;
     int error = ReadFolder(folder, entries);
     if (error != 0) {
         found.push_back({folder, error});
     }
+    std::vector<std::string> controlStems;
+    for (const FolderEntry& entry : entries) {
+        if (entry.kind == EntryKind::File && HasExtension(entry.name, ".ccd")) {
+            controlStems.push_back(Stem(entry.name));
+        }
+    }
     for (const FolderEntry& entry : entries) {
         const std::string path = InFolder(folder, entry.name);
         if (entry.kind == EntryKind::Folder) {
             Walk(path, found);
-        } else if (entry.kind == EntryKind::File && IsControlFileName(entry.name)) {
+        } else if (entry.kind == EntryKind::File &&
+                   (HasExtension(entry.name, ".ccd") ||
+                    (HasExtension(entry.name, ".cue") &&
+                     std::find(controlStems.begin(), controlStems.end(), Stem(entry.name)) ==
+                         controlStems.end()))) {
             found.push_back({path, 0});
         }
     }

@@ -581,6 +581,8 @@ TEST(DatCommandTest, ChecksAndCorrectsACollection) {
     const std::string dat =
         WriteDat(dir, Entry("Disc", sample, sample.truth) + Entry("Silent", sample, silent));
     testing_support::WriteText(root + "/a/notes.txt", "not a control file");
+    // Beside a control file of its name, a cue sheet is the same image: not taken again.
+    testing_support::WriteText(root + "/a/SHIFTED.cue", "FILE \"SHIFTED.IMG\" BINARY\n");
     ASSERT_EQ(0, system(("mkdir '" + root + "/locked'").c_str()));
     testing_support::WriteText(root + "/locked/hidden.ccd", "");
     ASSERT_EQ(0, symlink("../..", (root + "/a/b/loop").c_str()));

@@ -55,24 +55,16 @@ grep -q "shift -$DUMP_OFFSET: the audio moves $DUMP_OFFSET samples toward the st
     "$work/report.txt" || fail "kestran did not find -$DUMP_OFFSET"
 "$kestran" --detect "$work/dump.ccd" || fail "kestran --detect exited with $?"
 
-timed() {
-    local label=$1
-    shift
-    local line
-    line=$("$measure" --stdout /dev/null "$@") || { fail "$label: $* exited with $?"; return 1; }
-    echo "${line% *}" >>"$work/times.$label"
-}
-
 echo "timing $reps repetitions, interleaved..."
 for ((r = 0; r < reps; r++)); do
     if ((r % 2 == 0)); then
-        timed accuraterip "$kestran" --accuraterip "$response" -n -q "$work/dump.ccd"
-        timed sha1sum sha1sum "$work/dump.img"
+        timed accuraterip --stdout /dev/null "$kestran" --accuraterip "$response" -n -q "$work/dump.ccd"
+        timed sha1sum --stdout /dev/null sha1sum "$work/dump.img"
     else
-        timed sha1sum sha1sum "$work/dump.img"
-        timed accuraterip "$kestran" --accuraterip "$response" -n -q "$work/dump.ccd"
+        timed sha1sum --stdout /dev/null sha1sum "$work/dump.img"
+        timed accuraterip --stdout /dev/null "$kestran" --accuraterip "$response" -n -q "$work/dump.ccd"
     fi
-    timed detect "$kestran" --detect "$work/dump.ccd"
+    timed detect --stdout /dev/null "$kestran" --detect "$work/dump.ccd"
 done
 
 printf '\n%-34s %9s %15s %9s\n' "command ($reps runs)" "median s" "min-max s" "MB/s"

@@ -80,17 +80,6 @@ for ((t = 2; t <= TRACKS + 1; t++)); do
 done
 cat "$work/single/disc.bin" "${audio_files[@]}" >/dev/null # warm cache
 
-# Timed runs, as bench/run.sh times them: seconds to $work/times.LABEL, peak to peak.LABEL.
-timed() {
-    local label=$1
-    shift
-    sync
-    local line
-    line=$("$measure" "$@") || { fail "$label: $* exited with $?"; return 1; }
-    echo "${line% *}" >>"$work/times.$label"
-    echo "${line#* }" >>"$work/peak.$label"
-}
-
 # kestran on the split set; the audio files before and after, one after the other, checked
 # against the model; the originals put back.
 run_split() {

@@ -72,6 +72,18 @@ make_truth_disc() {
     done
 }
 
+# Runs a timed command after flushing earlier outputs to disk; appends its seconds to
+# $work/times.LABEL and its peak memory to $work/peak.LABEL.
+timed() {
+    local label=$1
+    shift
+    sync
+    local line
+    line=$("$measure" "$@") || { fail "$label: $* exited with $?"; return 1; }
+    echo "${line% *}" >>"$work/times.$label"
+    echo "${line#* }" >>"$work/peak.$label"
+}
+
 failures=0
 fail() {
     echo "FAIL: $*"

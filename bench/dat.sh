@@ -51,14 +51,6 @@ cat "$work/report.txt"
 grep -q "shift -$DUMP_SHIFT: the audio moves $DUMP_SHIFT samples toward the start" \
     "$work/report.txt" || fail "kestran did not find -$DUMP_SHIFT"
 
-timed() {
-    local label=$1
-    shift
-    local line
-    line=$("$measure" "$@") || { fail "$label: $* exited with $?"; return 1; }
-    echo "${line% *}" >>"$work/times.$label"
-}
-
 echo "timing $reps repetitions, interleaved..."
 for ((r = 0; r < reps; r++)); do
     if ((r % 2 == 0)); then

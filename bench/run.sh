@@ -40,18 +40,6 @@ make_image() {
     ranges[$name]=$range
 }
 
-# Runs a timed command after flushing earlier outputs to disk; appends its seconds to
-# $work/times.LABEL and its peak memory to $work/peak.LABEL.
-timed() {
-    local label=$1
-    shift
-    sync
-    local line
-    line=$("$measure" "$@") || { fail "$label: $* exited with $?"; return 1; }
-    echo "${line% *}" >>"$work/times.$label"
-    echo "${line#* }" >>"$work/peak.$label"
-}
-
 # One timed run of one command on image NAME, its output checked and cleared away.
 run_one() {
     local what=$1 name=$2

@@ -135,7 +135,7 @@ std::vector<int32_t> Differing(const verify::ChecksumScan& scan,
 }
 
 bool Report(const char* controlPath, const verify::ChecksumScan& scan, size_t pressings,
-            const verify::ArFinding& finding, bool quiet) {
+            const verify::ArFinding& finding, bool quiet, bool dryRun, Verdict* verdict) {
     const bool found = finding.verdict == verify::Verdict::ShiftFound;
     if (!quiet) {
         fprintf(ImageOut(), "%s: AccurateRip disc %s, %zu pressing%s in the response\n",
@@ -169,7 +169,7 @@ bool Report(const char* controlPath, const verify::ChecksumScan& scan, size_t pr
         finding.matched,    finding.audioTracks,
         finding.tiedShifts, finding.tiedCount > static_cast<int32_t>(finding.tiedShifts.size()),
         kAgainst,           Differing(scan, finding.shifted)};
-    return ReportVerdict(controlPath, outcome, quiet);
+    return ReportVerdict(controlPath, outcome, quiet, dryRun, verdict);
 }
 
 // Reads the shifted image and matches every audio track as it now is; returns the exit status.
@@ -241,17 +241,8 @@ void CheckImage(const char* controlPath, const std::vector<verify::ResponseChunk
     if (SaidCancelled(controlPath, runner, result)) {
         return;
     }
-    const bool shift = Report(controlPath, scan, response.size(), finding, options.quiet);
-    std::vector<int32_t> differing;
-    if (finding.verdict == verify::Verdict::ShiftFound) {
-        differing = Differing(scan, finding.shifted);
-    }
-    if (options.dryRun && shift && !differing.empty()) {
-        fprintf(ImageErr(), "kestran: %s: track %s would still differ from %s\n", controlPath,
-                TrackList(differing).c_str(), kAgainst);
-    }
-    result.verdict =
-        FindingVerdict(finding.verdict, finding.shift, options.dryRun, !differing.empty());
+    const bool shift = Report(controlPath, scan, response.size(), finding, options.quiet,
+                              options.dryRun, &result.verdict);
     result.entry = responseName;
     result.hasShift = true;
     result.shift = finding.verdict == verify::Verdict::AlreadyMatches ? 0 : finding.shift;

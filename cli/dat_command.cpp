@@ -111,9 +111,10 @@ std::vector<int32_t> DifferingTracks(const verify::ImageScan& scan,
     return numbers;
 }
 
-// Prints the finding; returns true when the image is to be shifted.
+// Prints the finding and sets the image's verdict (see ReportVerdict); returns true when the image
+// is to be shifted.
 bool Report(const char* controlPath, const verify::Dat& dat, const verify::ImageScan& scan,
-            const verify::ShiftFinding& finding, bool quiet) {
+            const verify::ShiftFinding& finding, bool quiet, bool dryRun, Verdict* verdict) {
     const std::string name = finding.entry >= 0 ? Shown(dat.entries[finding.entry].name) : "";
     const bool found = finding.verdict == verify::Verdict::ShiftFound;
     if (!quiet) {
@@ -150,6 +151,7 @@ bool Report(const char* controlPath, const verify::Dat& dat, const verify::Image
                 "kestran: %s: no entry of the DAT has its track sizes and data tracks; the "
                 "closest, %s, %s; nothing changed\n",
                 controlPath, name.c_str(), how.c_str());
+        *verdict = Verdict::NoEntry;
         return false;
     }
     SearchOutcome outcome = {finding.verdict,
@@ -160,7 +162,7 @@ bool Report(const char* controlPath, const verify::Dat& dat, const verify::Image
                              finding.tiedShifts.empty(),
                              name,
                              DifferingTracks(scan, finding, true)};
-    return ReportVerdict(controlPath, outcome, quiet);
+    return ReportVerdict(controlPath, outcome, quiet, dryRun, verdict);
 }
 
 // Hashes the shifted image and compares every track with the entry.
@@ -267,17 +269,8 @@ void CheckImage(const char* controlPath, const verify::Dat& dat, const DatComman
     if (SaidCancelled(controlPath, runner, result)) {
         return;
     }
-    bool shift = Report(controlPath, dat, scan, finding, options.quiet);
-    std::vector<int32_t> differing;
-    if (finding.verdict == verify::Verdict::ShiftFound) {
-        differing = DifferingTracks(scan, finding, true);
-    }
-    if (options.dryRun && shift && !differing.empty()) {
-        fprintf(ImageErr(), "kestran: %s: track %s would still differ from %s\n", controlPath,
-                TrackList(differing).c_str(), Shown(dat.entries[finding.entry].name).c_str());
-    }
-    result.verdict =
-        FindingVerdict(finding.verdict, finding.shift, options.dryRun, !differing.empty());
+    bool shift =
+        Report(controlPath, dat, scan, finding, options.quiet, options.dryRun, &result.verdict);
     result.entry = finding.entry >= 0 ? dat.entries[finding.entry].name : "";
     result.hasShift = finding.verdict != verify::Verdict::NoEntryFits;
     result.shift = finding.verdict == verify::Verdict::AlreadyMatches ? 0 : finding.shift;

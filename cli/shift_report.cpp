@@ -130,7 +130,10 @@ Verdict LayoutVerdict(const verify::JobLayout& job) {
     return job.result != ShiftResult::Done ? VerdictOfJob(job.result) : Verdict::Damaged;
 }
 
-Verdict FindingVerdict(verify::Verdict found, int32_t shift, bool dryRun, bool tracksDiffer) {
+// What the search found, as a verdict, before any job runs; with -n, the verdict that the apply
+// would end with (`tracksDiffer`: some tracks would still differ after the shift).
+static Verdict FindingVerdict(verify::Verdict found, int32_t shift, bool dryRun,
+                              bool tracksDiffer) {
     switch (found) {
         case verify::Verdict::NoEntryFits:
             return Verdict::NoEntry;
@@ -149,7 +152,8 @@ Verdict FindingVerdict(verify::Verdict found, int32_t shift, bool dryRun, bool t
     return Verdict::NoMatch;
 }
 
-bool ReportVerdict(const char* controlPath, const SearchOutcome& outcome, bool quiet) {
+// Prints what the verdict means for the image; returns true when it is to be shifted.
+static bool PrintVerdict(const char* controlPath, const SearchOutcome& outcome, bool quiet) {
     const char* against = outcome.against.c_str();
     switch (outcome.verdict) {
         case verify::Verdict::NoEntryFits:
@@ -194,6 +198,18 @@ bool ReportVerdict(const char* controlPath, const SearchOutcome& outcome, bool q
             return true;
     }
     return false;
+}
+
+bool ReportVerdict(const char* controlPath, const SearchOutcome& outcome, bool quiet, bool dryRun,
+                   Verdict* verdict) {
+    const bool shift = PrintVerdict(controlPath, outcome, quiet);
+    const bool differs = shift && !outcome.differing.empty();
+    if (dryRun && differs) {
+        fprintf(ImageErr(), "kestran: %s: track %s would still differ from %s\n", controlPath,
+                TrackList(outcome.differing).c_str(), outcome.against.c_str());
+    }
+    *verdict = FindingVerdict(outcome.verdict, outcome.shift, dryRun, differs);
+    return shift;
 }
 
 void ApplyFound(const char* controlPath, int32_t shift, const DatCommand& options,

@@ -52,13 +52,12 @@ struct SearchOutcome {
     std::vector<int32_t> differing;  // the tracks that differ after `shift`
 };
 
-// Prints what the verdict means for the image; returns true when it is to be shifted.
-bool ReportVerdict(const char* controlPath, const SearchOutcome& outcome, bool quiet);
-
-// What the search found, as a verdict, before any job runs; with -n, the verdict that the apply
-// would end with (`tracksDiffer`: some tracks would still differ after the shift), so that a dry
-// run passes only what the apply would.
-Verdict FindingVerdict(verify::Verdict found, int32_t shift, bool dryRun, bool tracksDiffer);
+// Prints what the search's verdict means for the image and sets `*verdict` to the image's verdict
+// before any job runs: with -n the one that the apply would end with, the tracks that would still
+// differ after the shift said, so that a dry run passes only what the apply would. Returns true
+// when the image is to be shifted.
+bool ReportVerdict(const char* controlPath, const SearchOutcome& outcome, bool quiet, bool dryRun,
+                   Verdict* verdict);
 
 // After a long read: a cancel that came during it or before it ends the image here, touching
 // nothing, and says so.

@@ -6,12 +6,7 @@
 #include "text.h"
 
 bool IsFolderPath(const char* path) {
-    wchar_t wide[PATH_BUFFER_SIZE];
-    int error = 0;
-    if (!WideName(path, wide, PATH_BUFFER_SIZE, &error)) {
-        return false;
-    }
-    DWORD attributes = GetFileAttributesW(wide);
+    DWORD attributes = NameAttributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 

@@ -154,15 +154,25 @@ bool File::ReleasePreallocation() {
     return true;
 }
 
+// Both names as wide characters; 0, or the system's code for why one does not convert.
+static int WideNames(const char* first, wchar_t* wideFirst, const char* second,
+                     wchar_t* wideSecond) {
+    int error = 0;
+    if (!WideName(first, wideFirst, PATH_BUFFER_SIZE, &error) ||
+        !WideName(second, wideSecond, PATH_BUFFER_SIZE, &error)) {
+        return error;
+    }
+    return 0;
+}
+
 int RenameNoReplace(const char* from, const char* to, int* leftError) {
     if (leftError != nullptr) {
         *leftError = 0;
     }
     wchar_t wideFrom[PATH_BUFFER_SIZE];
     wchar_t wideTo[PATH_BUFFER_SIZE];
-    int error = 0;
-    if (!WideName(from, wideFrom, PATH_BUFFER_SIZE, &error) ||
-        !WideName(to, wideTo, PATH_BUFFER_SIZE, &error)) {
+    int error = WideNames(from, wideFrom, to, wideTo);
+    if (error != 0) {
         return error;
     }
     return MoveFileW(wideFrom, wideTo) ? 0 : static_cast<int>(GetLastError());
@@ -180,12 +190,7 @@ bool File::IsSameFileAs(File& other) {
 }
 
 bool IsSymbolicLink(const char* path) {
-    wchar_t wide[PATH_BUFFER_SIZE];
-    int error = 0;
-    if (!WideName(path, wide, PATH_BUFFER_SIZE, &error)) {
-        return false;
-    }
-    DWORD attributes = GetFileAttributesW(wide);
+    DWORD attributes = NameAttributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES &&
            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
@@ -207,9 +212,8 @@ bool IsNotFileError(int) {
 int RestoreBackup(const char* backupPath, const char* imagePath) {
     wchar_t wideBackup[PATH_BUFFER_SIZE];
     wchar_t wideImage[PATH_BUFFER_SIZE];
-    int error = 0;
-    if (!WideName(backupPath, wideBackup, PATH_BUFFER_SIZE, &error) ||
-        !WideName(imagePath, wideImage, PATH_BUFFER_SIZE, &error)) {
+    int error = WideNames(backupPath, wideBackup, imagePath, wideImage);
+    if (error != 0) {
         return error;
     }
     return MoveFileExW(wideBackup, wideImage, MOVEFILE_REPLACE_EXISTING)

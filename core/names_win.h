@@ -10,3 +10,7 @@ unsigned NameCodePage();
 // false, with the system's code in `*error`, when it does not convert or does not fit.
 bool WideName(const char* name, wchar_t* wide, int capacity, int* error);
 bool NarrowName(const wchar_t* wide, char* name, int capacity, int* error);
+
+// The file attributes of the name, as GetFileAttributesW gives them; INVALID_FILE_ATTRIBUTES
+// when it is not there or does not convert.
+unsigned long NameAttributes(const char* name);

@@ -29,6 +29,13 @@ bool NarrowName(const wchar_t* wide, char* name, int capacity, int* error) {
     return true;
 }
 
+unsigned long NameAttributes(const char* name) {
+    wchar_t wide[PATH_BUFFER_SIZE];
+    int error = 0;
+    return WideName(name, wide, PATH_BUFFER_SIZE, &error) ? GetFileAttributesW(wide)
+                                                          : INVALID_FILE_ATTRIBUTES;
+}
+
 // In UTF-8, '.' and '\' never occur inside a character; in a double-byte ANSI code page they may.
 const char* NextCharacter(const char* text) {
     return nameCodePage == CP_UTF8 ? text + 1 : CharNextA(text);

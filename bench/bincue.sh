@@ -28,10 +28,6 @@ tools=()
 source "$root/bench/common.sh"
 make_work 3
 
-check() {
-    GLIBC_TUNABLES=glibc.malloc.hugetlb=1 "$verify" "$@" || fail "model check: verify-shift $*"
-}
-
 msf() {
     printf '%02d:%02d:%02d' $(($1 / 4500)) $(($1 / 75 % 60)) $(($1 % 75))
 }

@@ -84,6 +84,12 @@ timed() {
     echo "${line#* }" >>"$work/peak.$label"
 }
 
+# Checks an output against the image model with verify-shift. The check needs three whole images
+# in memory; huge pages spare it most page faults.
+check() {
+    GLIBC_TUNABLES=glibc.malloc.hugetlb=1 "$verify" "$@" || fail "model check: verify-shift $*"
+}
+
 failures=0
 fail() {
     echo "FAIL: $*"

@@ -26,11 +26,6 @@ tools=()
 source "$root/bench/common.sh"
 make_work 3
 
-# The model check needs three whole images in memory; huge pages spare it most page faults.
-check() {
-    GLIBC_TUNABLES=glibc.malloc.hugetlb=1 "$verify" "$@" || fail "model check: verify-shift $*"
-}
-
 # Sample discs: NAME, the audio sector ranges [first,end), then make-sample-disc's options.
 declare -A ranges
 make_image() {

@@ -111,6 +111,8 @@ ShiftResult PlanCueSet(const char* cuePath, DiscPlan* plan, JobReport& report, J
 
     // Each file measured as it is, or by its backup where a stopped job left it short.
     int64_t bytes[MAX_SHEET_FILES];
+    int64_t fileBytes[MAX_SHEET_FILES];    // -1 when it does not open (`fileErrors` says why)
+    int64_t backupBytes[MAX_SHEET_FILES];  // -1 when there is no backup
     bool shortOrMissing[MAX_SHEET_FILES];
     int fileErrors[MAX_SHEET_FILES];
     plan->fileCount = sheet.fileCount;
@@ -121,13 +123,13 @@ ShiftResult PlanCueSet(const char* cuePath, DiscPlan* plan, JobReport& report, J
             CopyString(report.imagePath, sheet.files[f].name);
             return End(report, ShiftResult::PathTooLong);
         }
-        bytes[f] = Measure(file.path, &fileErrors[f]);
+        fileBytes[f] = Measure(file.path, &fileErrors[f]);
         int backupError = 0;
-        int64_t backupBytes = Measure(file.backupPath, &backupError);
-        shortOrMissing[f] = backupBytes >= 0 && bytes[f] / SECTOR_SIZE < backupBytes / SECTOR_SIZE;
-        if (shortOrMissing[f]) {
-            bytes[f] = backupBytes;
-        } else if (bytes[f] < 0) {
+        backupBytes[f] = Measure(file.backupPath, &backupError);
+        shortOrMissing[f] =
+            backupBytes[f] >= 0 && fileBytes[f] / SECTOR_SIZE < backupBytes[f] / SECTOR_SIZE;
+        bytes[f] = shortOrMissing[f] ? backupBytes[f] : fileBytes[f];
+        if (bytes[f] < 0) {
             CopyString(report.imagePath, file.path);
             report.error = fileErrors[f];
             return End(report, ShiftResult::ImageMissing);
@@ -222,17 +224,16 @@ ShiftResult PlanCueSet(const char* cuePath, DiscPlan* plan, JobReport& report, J
     ShiftResult found = ShiftResult::Done;
     for (int32_t f = 0; f < plan->fileCount; ++f) {
         const DiscFile& file = plan->files[f];
-        int error = 0;
-        if (!file.audio || (Measure(file.backupPath, &error) < 0 && !shortOrMissing[f])) {
+        if (!file.audio || (backupBytes[f] < 0 && !shortOrMissing[f])) {
             continue;
         }
         if (shortOrMissing[f] || found == ShiftResult::Done) {
             CopyString(report.imagePath, file.path);
             CopyString(report.backupPath, file.backupPath);
-            int64_t have = Measure(file.path, &error);
+            const int64_t have = fileBytes[f];
             report.sectors = static_cast<int32_t>(have < 0 ? 0 : have / SECTOR_SIZE);
             report.totalSectors = static_cast<int32_t>(file.sectors);
-            report.error = have < 0 ? error : 0;
+            report.error = have < 0 ? fileErrors[f] : 0;
         }
         if (shortOrMissing[f]) {
             return End(report, ShiftResult::UnfinishedJob);
